@@ -1,0 +1,152 @@
+#include "child.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <system_error>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void check(bool ok, const char *what)
+{
+    if (!ok)
+        throw std::system_error(errno, std::generic_category(), what);
+}
+
+void close_fd(int &fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+// Milliseconds left until deadline, for poll.
+int remaining(Clock::time_point deadline)
+{
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Appends what one read of fd gives to text; false at the end of file. A pseudo-terminal
+// whose other side is closed reports EIO, which counts as the end too.
+bool read_into(int fd, std::string &text)
+{
+    char buffer[65536];
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EIO)
+        return false;
+    check(n >= 0, "read");
+    text.append(buffer, static_cast<std::size_t>(n));
+    return n > 0;
+}
+
+} // namespace
+
+Child spawn(const char *program, const std::vector<std::string> &args, Output output)
+{
+    // The test process outlives children that leave their input unread; the children
+    // get the default action back below.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    int in[2], out[2] = {-1, -1}, err[2];
+    check(pipe2(in, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0, "pipe2");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    switch (output) {
+    case Output::pipe:
+        check(pipe2(out, O_CLOEXEC) == 0, "pipe2");
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        break;
+    case Output::dev_full:
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+        break;
+    case Output::closed:
+        posix_spawn_file_actions_addclose(&actions, 1);
+        break;
+    }
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char *> argv{const_cast<char *>(program)};
+    for (const std::string &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    Child child{-1, in[1], out[0], err[0]};
+    int error = posix_spawn(&child.pid, program, &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    close_fd(in[0]);
+    close_fd(out[1]);
+    close_fd(err[1]);
+    if (error != 0)
+        throw std::system_error(error, std::generic_category(), program);
+    return child;
+}
+
+std::string read_some(int fd, std::size_t count)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    std::string text;
+    pollfd watch{fd, POLLIN, 0};
+    while (text.size() < count && poll(&watch, 1, remaining(deadline)) > 0 &&
+           read_into(fd, text)) {
+    }
+    return text;
+}
+
+Result collect(Child &child, std::string_view input, bool close_input)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    Result result{};
+    check(fcntl(child.in, F_SETFL, O_NONBLOCK) == 0, "fcntl");
+    while (child.out >= 0 || child.err >= 0) {
+        if (input.empty() && close_input)
+            close_fd(child.in);
+        pollfd watch[3] = {{input.empty() ? -1 : child.in, POLLOUT, 0},
+                           {child.out, POLLIN, 0},
+                           {child.err, POLLIN, 0}};
+        if (poll(watch, 3, remaining(deadline)) <= 0) {
+            kill(child.pid, SIGKILL);
+            break;
+        }
+        if (watch[0].revents != 0) {
+            ssize_t n = write(child.in, input.data(), input.size());
+            if (n < 0 && errno == EPIPE)
+                input = {};
+            else if (n >= 0)
+                input.remove_prefix(static_cast<std::size_t>(n));
+            else
+                check(errno == EAGAIN, "write");
+        }
+        if (watch[1].revents != 0 && !read_into(child.out, result.out))
+            close_fd(child.out);
+        if (watch[2].revents != 0 && !read_into(child.err, result.err))
+            close_fd(child.err);
+    }
+    int status = 0;
+    check(waitpid(child.pid, &status, 0) == child.pid, "waitpid");
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    close_fd(child.in);
+    close_fd(child.out);
+    close_fd(child.err);
+    return result;
+}
