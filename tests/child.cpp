@@ -107,8 +107,9 @@ std::string read_some(int fd, std::size_t count)
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     std::string text;
     pollfd watch{fd, POLLIN, 0};
-    while (text.size() < count && poll(&watch, 1, remaining(deadline)) > 0 &&
-           read_into(fd, text)) {
+    while (text.size() < count && poll(&watch, 1, remaining(deadline)) > 0) {
+        if (!read_into(fd, text))
+            break;
     }
     return text;
 }
