@@ -1,6 +1,5 @@
 #include "child.hpp"
 
-#include <cerrno>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -97,25 +96,6 @@ TEST(Vantrel, ClearsTheTerminalAndPromptsBeforeReading)
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     close(terminal);
-}
-
-TEST(Vantrel, ReportsOutputThatCannotBeWritten)
-{
-    const struct {
-        Output output;
-        const char *message;
-    } cases[] = {
-        {Output::dev_full, "vantrel: write error: No space left on device\n"},
-        {Output::closed, "vantrel: write error: Bad file descriptor\n"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.message);
-        for (const std::string &input : {"velmot\n"s, std::string(1 << 20, 'x')}) {
-            const Result result = run(VANTREL, input, {}, c.output);
-            EXPECT_EQ(result.err, c.message);
-            EXPECT_EQ(result.status, 1);
-        }
-    }
 }
 
 } // namespace
