@@ -17,7 +17,7 @@ int main()
     std::cout << "Hi, what's your name?\n";
     std::cin >> name; // one word; leading whitespace skipped, the rest left unread
 
-    if (name.compare("Velmot") == 0 || name.compare("velmot") == 0) {
+    if (name == "Velmot" || name == "velmot") {
         std::cout << "That's a great name, " << name << ", you should be proud of yourself.";
     } else {
         std::cout << "That's a stupid fucking name, " << name

@@ -6,12 +6,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <stdexcept>
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -58,7 +55,9 @@ Child spawn(const char *program, const std::vector<std::string> &args, Output ou
     // get the default action back below.
     std::signal(SIGPIPE, SIG_IGN);
 
-    int in[2], out[2] = {-1, -1}, err[2];
+    int in[2];
+    int out[2] = {-1, -1};
+    int err[2];
     check(pipe2(in, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0, "pipe2");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
