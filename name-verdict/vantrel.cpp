@@ -7,9 +7,9 @@
 
 int main()
 {
-    // Unsynchronised from C stdio, the standard streams read and write in
-    // blocks rather than a byte per call. std::cin stays tied to std::cout,
-    // so the prompt is flushed to the screen before the read waits.
+    // Unsynchronised from C stdio, std::cin reads standard input in blocks
+    // rather than a byte per call. It stays tied to std::cout, so the prompt
+    // is flushed to the screen before the read waits.
     std::ios::sync_with_stdio(false);
 
     std::cout << "\x1b[2J\x1b[1;1H"; // erase the whole screen, cursor to the top left
