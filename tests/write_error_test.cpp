@@ -16,7 +16,7 @@ TEST(BothPrograms, ReportOutputThatCannotBeWritten)
         {HELLO, "", Output::closed, "hello: write error: Bad file descriptor\n"},
         {VANTREL, "velmot\n", Output::dev_full, "vantrel: write error: No space left on device\n"},
         {VANTREL, "velmot\n", Output::closed, "vantrel: write error: Bad file descriptor\n"},
-        // A name larger than the output buffer fails while the answer is being written.
+        // The prompt's write fails already; a long name is still read whole, one message given.
         {VANTREL, std::string(1 << 20, 'x'), Output::dev_full,
          "vantrel: write error: No space left on device\n"},
     };
