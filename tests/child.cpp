@@ -49,19 +49,30 @@ bool read_into(int fd, std::string &text)
 
 } // namespace
 
-Child spawn(const char *program, const std::vector<std::string> &args, Output output)
+Child spawn(const char *program, const std::vector<std::string> &args, Output output, Input input)
 {
     // The test process outlives children that leave their input unread; the children
     // get the default action back below.
     std::signal(SIGPIPE, SIG_IGN);
 
-    int in[2];
+    int in[2] = {-1, -1};
     int out[2] = {-1, -1};
     int err[2];
-    check(pipe2(in, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0, "pipe2");
+    check(pipe2(err, O_CLOEXEC) == 0, "pipe2");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    switch (input) {
+    case Input::pipe:
+        check(pipe2(in, O_CLOEXEC) == 0, "pipe2");
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        break;
+    case Input::closed:
+        posix_spawn_file_actions_addclose(&actions, 0);
+        break;
+    case Input::directory:
+        posix_spawn_file_actions_addopen(&actions, 0, "/", O_RDONLY, 0);
+        break;
+    }
     switch (output) {
     case Output::pipe:
         check(pipe2(out, O_CLOEXEC) == 0, "pipe2");
@@ -90,7 +101,7 @@ Child spawn(const char *program, const std::vector<std::string> &args, Output ou
     argv.push_back(nullptr);
 
     Child child{-1, in[1], out[0], err[0]};
-    int error = posix_spawn(&child.pid, program, &actions, &attributes, argv.data(), environ);
+    int error = posix_spawnp(&child.pid, program, &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close_fd(in[0]);
@@ -117,7 +128,7 @@ Result collect(Child &child, std::string_view input, bool close_input)
 {
     const auto deadline = Clock::now() + std::chrono::seconds(30);
     Result result{};
-    check(fcntl(child.in, F_SETFL, O_NONBLOCK) == 0, "fcntl");
+    check(child.in < 0 || fcntl(child.in, F_SETFL, O_NONBLOCK) == 0, "fcntl");
     while (child.out >= 0 || child.err >= 0) {
         if (input.empty() && close_input)
             close_fd(child.in);

@@ -9,9 +9,13 @@
 // Where the child's standard output goes.
 enum class Output { pipe, dev_full, closed };
 
+// Where its standard input comes from: a pipe, nothing (closed), or a directory, which
+// cannot be read.
+enum class Input { pipe, closed, directory };
+
 struct Child {
     pid_t pid;
-    int in;  // write end of the child's standard input, -1 once closed
+    int in;  // write end of the child's standard input, -1 unless Input::pipe or once closed
     int out; // read end of its standard output, -1 unless Output::pipe
     int err; // read end of its standard error
 };
@@ -22,8 +26,9 @@ struct Result {
     int status; // the exit status, or 128 plus the signal that ended the child
 };
 
+// Starts program, looked up in PATH unless it holds a slash.
 Child spawn(const char *program, const std::vector<std::string> &args = {},
-            Output output = Output::pipe);
+            Output output = Output::pipe, Input input = Input::pipe);
 
 // Reads from fd until `count` bytes have come, the end of file, or ten seconds pass.
 std::string read_some(int fd, std::size_t count);
@@ -33,8 +38,9 @@ std::string read_some(int fd, std::size_t count);
 Result collect(Child &child, std::string_view input = {}, bool close_input = true);
 
 inline Result run(const char *program, std::string_view input,
-                  const std::vector<std::string> &args = {}, Output output = Output::pipe)
+                  const std::vector<std::string> &args = {}, Output output = Output::pipe,
+                  Input from = Input::pipe)
 {
-    Child child = spawn(program, args, output);
+    Child child = spawn(program, args, output, from);
     return collect(child, input);
 }

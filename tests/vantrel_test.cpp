@@ -25,6 +25,7 @@ struct Case {
     const char *what;
     std::string input;
     std::string verdict;
+    Input from = Input::pipe;
 };
 
 TEST(Vantrel, AnswersEachInputWithTheExactDialogue)
@@ -47,10 +48,12 @@ TEST(Vantrel, AnswersEachInputWithTheExactDialogue)
         {"UTF-8 letters", "V\xc3\xa9lmot\n", insult("V\xc3\xa9lmot")},
         {"a NUL byte after the name", "Velmot\0\n"s, insult("Velmot\0"s)},
         {"a word of several MiB", long_word, insult(long_word)},
+        {"closed standard input", "", insult(""), Input::closed},
+        {"a directory as standard input", "", insult(""), Input::directory},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        const Result result = run(VANTREL, c.input);
+        const Result result = run(VANTREL, c.input, {}, Output::pipe, c.from);
         EXPECT_TRUE(result.out == reset_and_prompt + c.verdict)
             << "output: " << testing::PrintToString(result.out.substr(0, 200));
         EXPECT_EQ(result.err, "");

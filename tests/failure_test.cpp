@@ -1,0 +1,59 @@
+#include "child.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(BothPrograms, ReportOutputThatCannotBeWritten)
+{
+    const char *const full = "vantrel: write error: No space left on device\n";
+    const struct {
+        const char *program;
+        std::string input;
+        Output output;
+        const char *message;
+        Input from;
+    } cases[] = {
+        {HELLO, "", Output::dev_full, "hello: write error: No space left on device\n", Input::pipe},
+        {HELLO, "", Output::closed, "hello: write error: Bad file descriptor\n", Input::pipe},
+        {VANTREL, "velmot\n", Output::dev_full, full, Input::pipe},
+        {VANTREL, "velmot\n", Output::closed, "vantrel: write error: Bad file descriptor\n",
+         Input::pipe},
+        // The prompt's write fails already; a long name is still read whole, one message given.
+        {VANTREL, std::string(1 << 20, 'x'), Output::dev_full, full, Input::pipe},
+        // A read that fails after the write must not lend the message its reason.
+        {VANTREL, "", Output::dev_full, full, Input::closed},
+        {VANTREL, "", Output::dev_full, full, Input::directory},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        const Result result = run(c.program, c.input, {}, c.output, c.from);
+        EXPECT_EQ(result.err, c.message);
+        EXPECT_EQ(result.status, 1);
+    }
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define __SANITIZE_ADDRESS__ 1 // as GCC names it
+#endif
+#endif
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool address_sanitizer = true;
+#else
+constexpr bool address_sanitizer = false;
+#endif
+
+TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
+{
+    if (address_sanitizer)
+        GTEST_SKIP() << "AddressSanitizer cannot run in a capped address space";
+    // A word twice as long as all the memory the program may map.
+    const Result result = run("prlimit", std::string(64 << 20, 'x'), {"--as=33554432", VANTREL});
+    EXPECT_TRUE(result.out == "\x1b[2J\x1b[1;1HHi, what's your name?\n")
+        << "output: " << testing::PrintToString(result.out.substr(0, 200));
+    EXPECT_EQ(result.err, "vantrel: memory exhausted\n");
+    EXPECT_EQ(result.status, 1);
+}
+
+} // namespace
