@@ -10,20 +10,20 @@ TEST(BothPrograms, ReportOutputThatCannotBeWritten)
     const struct {
         const char *program;
         std::string input;
-        Output output;
         const char *message;
+        Output output;
         Input from;
     } cases[] = {
-        {HELLO, "", Output::dev_full, "hello: write error: No space left on device\n", Input::pipe},
-        {HELLO, "", Output::closed, "hello: write error: Bad file descriptor\n", Input::pipe},
-        {VANTREL, "velmot\n", Output::dev_full, full, Input::pipe},
-        {VANTREL, "velmot\n", Output::closed, "vantrel: write error: Bad file descriptor\n",
+        {HELLO, "", "hello: write error: No space left on device\n", Output::dev_full, Input::pipe},
+        {HELLO, "", "hello: write error: Bad file descriptor\n", Output::closed, Input::pipe},
+        {VANTREL, "velmot\n", full, Output::dev_full, Input::pipe},
+        {VANTREL, "velmot\n", "vantrel: write error: Bad file descriptor\n", Output::closed,
          Input::pipe},
         // The prompt's write fails already; a long name is still read whole, one message given.
-        {VANTREL, std::string(1 << 20, 'x'), Output::dev_full, full, Input::pipe},
+        {VANTREL, std::string(1 << 20, 'x'), full, Output::dev_full, Input::pipe},
         // A read that fails after the write must not lend the message its reason.
-        {VANTREL, "", Output::dev_full, full, Input::closed},
-        {VANTREL, "", Output::dev_full, full, Input::directory},
+        {VANTREL, "", full, Output::dev_full, Input::closed},
+        {VANTREL, "", full, Output::dev_full, Input::directory},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);
