@@ -7,6 +7,15 @@
 
 using namespace std::string_literals;
 
+// Clang tells of AddressSanitizer by __has_feature, GCC by __SANITIZE_ADDRESS__.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ADDRESS_SANITIZER
+#endif
+#elif defined(__SANITIZE_ADDRESS__)
+#define ADDRESS_SANITIZER
+#endif
+
 namespace {
 
 const std::string reset_and_prompt = "\x1b[2J\x1b[1;1HHi, what's your name?\n";
@@ -67,6 +76,19 @@ TEST(Vantrel, IgnoresItsArguments)
     EXPECT_EQ(result.out, reset_and_prompt + praise("velmot"));
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
+}
+
+TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
+{
+#ifdef ADDRESS_SANITIZER
+    GTEST_SKIP() << "AddressSanitizer cannot run in a capped address space";
+#endif
+    // A word twice as long as all the memory the program may map.
+    const Result result = run("prlimit", std::string(64 << 20, 'x'), {"--as=33554432", VANTREL});
+    EXPECT_TRUE(result.out == reset_and_prompt)
+        << "output: " << testing::PrintToString(result.out.substr(0, 200));
+    EXPECT_EQ(result.err, "vantrel: memory exhausted\n");
+    EXPECT_EQ(result.status, 1);
 }
 
 TEST(Vantrel, PromptsBeforeReadingAndReadsOneLineOnly)

@@ -33,27 +33,4 @@ TEST(BothPrograms, ReportOutputThatCannotBeWritten)
     }
 }
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define __SANITIZE_ADDRESS__ 1 // as GCC names it
-#endif
-#endif
-#ifdef __SANITIZE_ADDRESS__
-constexpr bool address_sanitizer = true;
-#else
-constexpr bool address_sanitizer = false;
-#endif
-
-TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
-{
-    if (address_sanitizer)
-        GTEST_SKIP() << "AddressSanitizer cannot run in a capped address space";
-    // A word twice as long as all the memory the program may map.
-    const Result result = run("prlimit", std::string(64 << 20, 'x'), {"--as=33554432", VANTREL});
-    EXPECT_TRUE(result.out == "\x1b[2J\x1b[1;1HHi, what's your name?\n")
-        << "output: " << testing::PrintToString(result.out.substr(0, 200));
-    EXPECT_EQ(result.err, "vantrel: memory exhausted\n");
-    EXPECT_EQ(result.status, 1);
-}
-
 } // namespace
