@@ -14,12 +14,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void check(bool ok, const char *what)
-{
-    if (!ok)
-        throw std::system_error(errno, std::generic_category(), what);
-}
-
 void close_fd(int &fd)
 {
     if (fd >= 0)
@@ -49,7 +43,13 @@ bool read_into(int fd, std::string &text)
 
 } // namespace
 
-Child spawn(const char *program, const std::vector<std::string> &args, Output output, Input input)
+void check(bool ok, const char *what)
+{
+    if (!ok)
+        throw std::system_error(errno, std::generic_category(), what);
+}
+
+Child spawn(const char *program, const std::vector<std::string> &args, Streams streams)
 {
     // The test process outlives children that leave their input unread; the children
     // get the default action back below.
@@ -61,30 +61,19 @@ Child spawn(const char *program, const std::vector<std::string> &args, Output ou
     check(pipe2(err, O_CLOEXEC) == 0, "pipe2");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    switch (input) {
-    case Input::pipe:
-        check(pipe2(in, O_CLOEXEC) == 0, "pipe2");
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        break;
-    case Input::closed:
-        posix_spawn_file_actions_addclose(&actions, 0);
-        break;
-    case Input::directory:
-        posix_spawn_file_actions_addopen(&actions, 0, "/", O_RDONLY, 0);
-        break;
-    }
-    switch (output) {
-    case Output::pipe:
-        check(pipe2(out, O_CLOEXEC) == 0, "pipe2");
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        break;
-    case Output::dev_full:
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
-        break;
-    case Output::closed:
-        posix_spawn_file_actions_addclose(&actions, 1);
-        break;
-    }
+    // The child's end of a pipe is the read end for its input, the write end for its output.
+    const auto redirect = [&actions](int stream, int(&ends)[2], int fd) {
+        if (stream == piped) {
+            check(pipe2(ends, O_CLOEXEC) == 0, "pipe2");
+            posix_spawn_file_actions_adddup2(&actions, ends[fd == 0 ? 0 : 1], fd);
+        } else if (stream == closed) {
+            posix_spawn_file_actions_addclose(&actions, fd);
+        } else {
+            posix_spawn_file_actions_adddup2(&actions, stream, fd);
+        }
+    };
+    redirect(streams.in, in, 0);
+    redirect(streams.out, out, 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
 
     posix_spawnattr_t attributes;

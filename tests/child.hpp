@@ -6,17 +6,20 @@
 #include <sys/types.h>
 #include <vector>
 
-// Where the child's standard output goes.
-enum class Output { pipe, dev_full, closed };
+// What the child gets as its standard input or output: a pipe to the test, nothing, or else a
+// descriptor of the test's own, such as an open file or a socket.
+constexpr int piped = -2;
+constexpr int closed = -1;
 
-// Where its standard input comes from: a pipe, nothing (closed), or a directory, which
-// cannot be read.
-enum class Input { pipe, closed, directory };
+struct Streams {
+    int in = piped;
+    int out = piped;
+};
 
 struct Child {
     pid_t pid;
-    int in;  // write end of the child's standard input, -1 unless Input::pipe or once closed
-    int out; // read end of its standard output, -1 unless Output::pipe
+    int in;  // write end of the child's standard input, -1 unless piped or once closed
+    int out; // read end of its standard output, -1 unless piped
     int err; // read end of its standard error
 };
 
@@ -26,9 +29,11 @@ struct Result {
     int status; // the exit status, or 128 plus the signal that ended the child
 };
 
+// Throws std::system_error with errno's reason and what failed, unless ok.
+void check(bool ok, const char *what);
+
 // Starts program, looked up in PATH unless it holds a slash.
-Child spawn(const char *program, const std::vector<std::string> &args = {},
-            Output output = Output::pipe, Input input = Input::pipe);
+Child spawn(const char *program, const std::vector<std::string> &args = {}, Streams streams = {});
 
 // Reads from fd until `count` bytes have come, the end of file, or ten seconds pass.
 std::string read_some(int fd, std::size_t count);
@@ -38,9 +43,8 @@ std::string read_some(int fd, std::size_t count);
 Result collect(Child &child, std::string_view input = {}, bool close_input = true);
 
 inline Result run(const char *program, std::string_view input,
-                  const std::vector<std::string> &args = {}, Output output = Output::pipe,
-                  Input from = Input::pipe)
+                  const std::vector<std::string> &args = {}, Streams streams = {})
 {
-    Child child = spawn(program, args, output, from);
+    Child child = spawn(program, args, streams);
     return collect(child, input);
 }

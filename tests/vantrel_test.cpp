@@ -1,7 +1,14 @@
 #include "child.hpp"
 
+#include <arpa/inet.h>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,7 +41,7 @@ struct Case {
     const char *what;
     std::string input;
     std::string verdict;
-    Input from = Input::pipe;
+    int from = piped;
 };
 
 TEST(Vantrel, AnswersEachInputWithTheExactDialogue)
@@ -57,12 +64,11 @@ TEST(Vantrel, AnswersEachInputWithTheExactDialogue)
         {"UTF-8 letters", "V\xc3\xa9lmot\n", insult("V\xc3\xa9lmot")},
         {"a NUL byte after the name", "Velmot\0\n"s, insult("Velmot\0"s)},
         {"a word of several MiB", long_word, insult(long_word)},
-        {"closed standard input", "", insult(""), Input::closed},
-        {"a directory as standard input", "", insult(""), Input::directory},
+        {"closed standard input", "", insult(""), closed},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        const Result result = run(VANTREL, c.input, {}, Output::pipe, c.from);
+        const Result result = run(VANTREL, c.input, {}, {c.from});
         EXPECT_TRUE(result.out == reset_and_prompt + c.verdict)
             << "output: " << testing::PrintToString(result.out.substr(0, 200));
         EXPECT_EQ(result.err, "");
@@ -89,6 +95,138 @@ TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
         << "output: " << testing::PrintToString(result.out.substr(0, 200));
     EXPECT_EQ(result.err, "vantrel: memory exhausted\n");
     EXPECT_EQ(result.status, 1);
+}
+
+TEST(Vantrel, ReportsAnAnswerThatCannotBeWritten)
+{
+    // Standard output, a file, takes the 32 bytes of the screen reset and prompt, then no more.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const int file = memfd_create("output", MFD_CLOEXEC);
+    ASSERT_GE(file, 0);
+    const Result result = run("prlimit", "velmot\n", {"--fsize=32", VANTREL}, {piped, file});
+    std::signal(SIGXFSZ, SIG_DFL);
+    std::string written(64, '\0');
+    written.resize(static_cast<std::size_t>(pread(file, written.data(), written.size(), 0)));
+    close(file);
+    EXPECT_EQ(written, reset_and_prompt);
+    EXPECT_EQ(result.err, "vantrel: write error: File too large\n");
+    EXPECT_EQ(result.status, 1);
+}
+
+// A connection on the loopback address over which `sent` came, then a reset by the peer.
+int reset_connection(std::string_view sent)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    auto *const name = reinterpret_cast<sockaddr *>(&address);
+    check(bind(listener, name, size) == 0 && listen(listener, 1) == 0 &&
+              getsockname(listener, name, &size) == 0,
+          "listen");
+    const int connection = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    check(connect(connection, name, size) == 0, "connect");
+    const int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    check(write(peer, sent.data(), sent.size()) == static_cast<ssize_t>(sent.size()), "write");
+    const linger reset{1, 0};
+    check(setsockopt(peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset) == 0, "setsockopt");
+    close(peer);
+    close(listener);
+    return connection;
+}
+
+TEST(Vantrel, ReportsInputThatCannotBeRead)
+{
+    const struct {
+        int from;
+        const char *message;
+    } cases[] = {
+        {open("/", O_RDONLY | O_CLOEXEC), "vantrel: read error: Is a directory\n"},
+        {reset_connection("Velm"), "vantrel: read error: Connection reset by peer\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        const Result result = run(VANTREL, "", {}, {c.from});
+        close(c.from);
+        EXPECT_EQ(result.out, reset_and_prompt);
+        EXPECT_EQ(result.err, c.message);
+        EXPECT_EQ(result.status, 1);
+    }
+}
+
+// Waits until the child has taken all that the pipe holds and no longer runs: it then waits
+// for more input, or has ended.
+void wait_until_idle(pid_t pid, int pipe)
+{
+    const std::string status_file = "/proc/" + std::to_string(pid) + "/stat";
+    for (int tries = 0; tries < 10000; ++tries) {
+        std::ifstream status(status_file);
+        std::string fields;
+        std::getline(status, fields);
+        // The state follows the program's name, which stands in parentheses.
+        const std::size_t state = fields.rfind(") ") + 2;
+        int unread = 0;
+        if (ioctl(pipe, FIONREAD, &unread) == 0 && unread == 0 && state < fields.size() &&
+            fields[state] != 'R')
+            return;
+        usleep(1000);
+    }
+}
+
+// Runs vantrel on a non-blocking pipe, written a piece at a time, each once the last is taken.
+Result run_in_pieces(const std::vector<std::string> &pieces)
+{
+    int input[2];
+    check(pipe2(input, O_CLOEXEC | O_NONBLOCK) == 0, "pipe2");
+    Child child = spawn(VANTREL, {}, {input[0]});
+    close(input[0]);
+    for (const std::string &piece : pieces) {
+        wait_until_idle(child.pid, input[1]);
+        EXPECT_EQ(write(input[1], piece.data(), piece.size()), piece.size());
+    }
+    close(input[1]);
+    return collect(child);
+}
+
+TEST(Vantrel, WaitsForNonBlockingInputAndGoesOnWithTheWord)
+{
+    const struct {
+        const char *what;
+        std::vector<std::string> pieces;
+        std::string verdict;
+    } cases[] = {
+        {"the word split", {"vel", "mot\n"}, praise("velmot")},
+        {"whitespace, then the word", {" \n\t", "Velmot\n"}, praise("Velmot")},
+        {"a pause at the end of the word", {"vel", "mot", "\nBob\n"}, praise("velmot")},
+        {"the word split, no line feed", {"Vel", "mot"}, praise("Velmot")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Result result = run_in_pieces(c.pieces);
+        EXPECT_EQ(result.out, reset_and_prompt + c.verdict);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.status, 0);
+    }
+}
+
+TEST(Vantrel, LeavesTheRestOfAFileToTheNextRun)
+{
+    const int names = memfd_create("names", MFD_CLOEXEC);
+    const std::string text = "velmot\n\nBob and more\n";
+    ASSERT_EQ(write(names, text.data(), text.size()), text.size());
+    ASSERT_EQ(lseek(names, 0, SEEK_SET), 0);
+    // Two runs on the one open file: each takes its word, and the offset stands just past it.
+    const struct {
+        std::string verdict;
+        off_t offset;
+    } runs[] = {{praise("velmot"), 6}, {insult("Bob"), 11}};
+    for (const auto &r : runs) {
+        const Result result = run(VANTREL, "", {}, {names});
+        EXPECT_EQ(result.out, reset_and_prompt + r.verdict);
+        EXPECT_EQ(lseek(names, 0, SEEK_CUR), r.offset);
+    }
+    close(names);
 }
 
 TEST(Vantrel, PromptsBeforeReadingAndReadsOneLineOnly)

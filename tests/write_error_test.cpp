@@ -1,36 +1,39 @@
 #include "child.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
 TEST(BothPrograms, ReportOutputThatCannotBeWritten)
 {
-    const char *const full = "vantrel: write error: No space left on device\n";
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    const int directory = open("/", O_RDONLY | O_CLOEXEC);
+    const char *const no_space = "vantrel: write error: No space left on device\n";
     const struct {
         const char *program;
-        std::string input;
         const char *message;
-        Output output;
-        Input from;
+        Streams streams;
     } cases[] = {
-        {HELLO, "", "hello: write error: No space left on device\n", Output::dev_full, Input::pipe},
-        {HELLO, "", "hello: write error: Bad file descriptor\n", Output::closed, Input::pipe},
-        {VANTREL, "velmot\n", full, Output::dev_full, Input::pipe},
-        {VANTREL, "velmot\n", "vantrel: write error: Bad file descriptor\n", Output::closed,
-         Input::pipe},
-        // The prompt's write fails already; a long name is still read whole, one message given.
-        {VANTREL, std::string(1 << 20, 'x'), full, Output::dev_full, Input::pipe},
-        // A read that fails after the write must not lend the message its reason.
-        {VANTREL, "", full, Output::dev_full, Input::closed},
-        {VANTREL, "", full, Output::dev_full, Input::directory},
+        {HELLO, "hello: write error: No space left on device\n", {piped, full}},
+        {HELLO, "hello: write error: Bad file descriptor\n", {piped, closed}},
+        // The prompt cannot be written, so vantrel must not wait for a name: standard input
+        // stays open and empty.
+        {VANTREL, no_space, {piped, full}},
+        {VANTREL, "vantrel: write error: Bad file descriptor\n", {piped, closed}},
+        // Nor read input that fails, and report that failure instead.
+        {VANTREL, no_space, {directory, full}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);
-        const Result result = run(c.program, c.input, {}, c.output, c.from);
+        Child child = spawn(c.program, {}, c.streams);
+        const Result result = collect(child, "", false);
         EXPECT_EQ(result.err, c.message);
         EXPECT_EQ(result.status, 1);
     }
+    close(full);
+    close(directory);
 }
 
 } // namespace
