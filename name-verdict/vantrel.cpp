@@ -67,9 +67,8 @@ try {
     return 1;
 } catch (const std::ios_base::failure &failure) {
     // A failed write leaves write(2)'s reason in errno; a failed read carries read(2)'s.
-    const int write_error = errno;
     const bool writing = std::cout.bad();
-    const int error = writing ? write_error : failure.code().value();
+    const int error = writing ? errno : failure.code().value();
     std::cerr.tie(nullptr); // standard output is not flushed again
     std::string message = writing ? "vantrel: write error" : "vantrel: read error";
     if (error != 0)
