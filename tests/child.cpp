@@ -13,6 +13,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Pipe = int[2];
 
 // The test's own descriptors 0 to 2 are kept open: a descriptor that a test opened there would be
 // replaced by the child's file actions before the child got it.
@@ -60,20 +61,27 @@ void check(bool ok, const char *what)
         throw std::system_error(errno, std::generic_category(), what);
 }
 
+int open_file(const char *path, int flags)
+{
+    const int fd = open(path, flags | O_CLOEXEC);
+    check(fd >= 0, path);
+    return fd;
+}
+
 Child spawn(const char *program, const std::vector<std::string> &args, Streams streams)
 {
     // The test process outlives children that leave their input unread; the children
     // get the default action back below.
     std::signal(SIGPIPE, SIG_IGN);
 
-    int in[2] = {-1, -1};
-    int out[2] = {-1, -1};
-    int err[2];
+    Pipe in = {-1, -1};
+    Pipe out = {-1, -1};
+    Pipe err;
     check(pipe2(err, O_CLOEXEC) == 0, "pipe2");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // The child's end of a pipe is the read end for its input, the write end for its output.
-    const auto redirect = [&actions](int stream, int(&ends)[2], int fd) {
+    const auto redirect = [&actions](int stream, Pipe &ends, int fd) {
         if (stream == piped) {
             check(pipe2(ends, O_CLOEXEC) == 0, "pipe2");
             posix_spawn_file_actions_adddup2(&actions, ends[fd == 0 ? 0 : 1], fd);

@@ -1,5 +1,6 @@
 // Runs a built program as a child process and talks to it over pipes.
-#pragma once
+#ifndef TESTS_CHILD_HPP
+#define TESTS_CHILD_HPP
 
 #include <string>
 #include <string_view>
@@ -32,6 +33,9 @@ struct Result {
 // Throws std::system_error with errno's reason and what failed, unless ok.
 void check(bool ok, const char *what);
 
+// Opens path with O_CLOEXEC added to flags, or throws as check does.
+int open_file(const char *path, int flags);
+
 // Starts program, looked up in PATH unless it holds a slash.
 Child spawn(const char *program, const std::vector<std::string> &args = {}, Streams streams = {});
 
@@ -48,3 +52,5 @@ inline Result run(const char *program, std::string_view input,
     Child child = spawn(program, args, streams);
     return collect(child, input);
 }
+
+#endif

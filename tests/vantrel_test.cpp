@@ -15,11 +15,12 @@
 using namespace std::string_literals;
 
 // Clang tells of AddressSanitizer by __has_feature, GCC by __SANITIZE_ADDRESS__.
-#if defined(__has_feature)
+#ifdef __has_feature
 #if __has_feature(address_sanitizer)
 #define ADDRESS_SANITIZER
 #endif
-#elif defined(__SANITIZE_ADDRESS__)
+#endif
+#ifdef __SANITIZE_ADDRESS__
 #define ADDRESS_SANITIZER
 #endif
 
@@ -117,6 +118,7 @@ TEST(Vantrel, ReportsAnAnswerThatCannotBeWritten)
 int reset_connection(std::string_view sent)
 {
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    check(listener >= 0, "socket");
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -126,8 +128,9 @@ int reset_connection(std::string_view sent)
               getsockname(listener, name, &size) == 0,
           "listen");
     const int connection = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    check(connect(connection, name, size) == 0, "connect");
+    check(connection >= 0 && connect(connection, name, size) == 0, "connect");
     const int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    check(peer >= 0, "accept4");
     check(write(peer, sent.data(), sent.size()) == static_cast<ssize_t>(sent.size()), "write");
     const linger reset{1, 0};
     check(setsockopt(peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset) == 0, "setsockopt");
@@ -142,7 +145,7 @@ TEST(Vantrel, ReportsInputThatCannotBeRead)
         int from;
         const char *message;
     } cases[] = {
-        {open("/", O_RDONLY | O_CLOEXEC), "vantrel: read error: Is a directory\n"},
+        {open_file("/", O_RDONLY), "vantrel: read error: Is a directory\n"},
         {reset_connection("Velm"), "vantrel: read error: Connection reset by peer\n"},
     };
     for (const auto &c : cases) {
@@ -213,6 +216,7 @@ TEST(Vantrel, WaitsForNonBlockingInputAndGoesOnWithTheWord)
 TEST(Vantrel, LeavesTheRestOfAFileToTheNextRun)
 {
     const int names = memfd_create("names", MFD_CLOEXEC);
+    ASSERT_GE(names, 0);
     const std::string text = "velmot\n\nBob and more\n";
     ASSERT_EQ(write(names, text.data(), text.size()), text.size());
     ASSERT_EQ(lseek(names, 0, SEEK_SET), 0);

@@ -8,8 +8,8 @@ namespace {
 
 TEST(BothPrograms, ReportOutputThatCannotBeWritten)
 {
-    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
-    const int directory = open("/", O_RDONLY | O_CLOEXEC);
+    const int full = open_file("/dev/full", O_WRONLY);
+    const int directory = open_file("/", O_RDONLY);
     const char *const no_space = "vantrel: write error: No space left on device\n";
     const struct {
         const char *program;
