@@ -55,12 +55,6 @@ bool read_into(int fd, std::string &text)
 
 } // namespace
 
-void check(bool ok, const char *what)
-{
-    if (!ok)
-        throw std::system_error(errno, std::generic_category(), what);
-}
-
 int open_file(const char *path, int flags)
 {
     const int fd = open(path, flags | O_CLOEXEC);
