@@ -220,6 +220,11 @@ TEST(Vantrel, WaitsForNonBlockingInputAndGoesOnWithTheWord)
 
 TEST(Vantrel, ReportsAWaitForInputThatFails)
 {
+#ifdef ADDRESS_SANITIZER
+    // The sanitize preset adds UndefinedBehaviorSanitizer, whose type checks probe memory
+    // through a pipe of their own.
+    GTEST_SKIP() << "UndefinedBehaviorSanitizer needs descriptors of its own";
+#endif
     // Once vantrel waits for input, it may open no descriptors, which fails poll(2): the wait
     // after the first piece of the word cannot be made.
     int input[2];
