@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/ioctl.h>
