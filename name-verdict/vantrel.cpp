@@ -1,7 +1,6 @@
 // vantrel: clear the terminal, ask for a name and pass judgement on it.
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <iostream>
 #include <new>
@@ -42,7 +41,8 @@ try {
     // goes on after the pause without skipping whitespace, so that a word that
     // ended at the pause is not joined to the next.
     std::string more;
-    for (bool reading = fcntl(STDIN_FILENO, F_GETFD) != -1; reading;) {
+    const bool input_open = fcntl(STDIN_FILENO, F_GETFD) != -1;
+    for (bool reading = input_open; reading;) {
         try {
             if (name.empty())
                 std::cin >> name;
@@ -54,15 +54,15 @@ try {
                 throw;
             std::cin.clear();
             pollfd input{STDIN_FILENO, POLLIN, 0};
-            poll(&input, 1, -1);
+            if (poll(&input, 1, -1) == -1 && errno != EINTR)
+                throw std::ios_base::failure("poll", {errno, std::generic_category()});
         }
         name += more;
     }
-    // The input after the word is left to the next reader where it can seek.
-    std::streambuf &input = *std::cin.rdbuf();
-    if (const auto end_of_word = input.pubseekoff(0, std::ios::cur, std::ios::in);
-        end_of_word != -1)
-        input.pubseekpos(end_of_word, std::ios::in);
+    // The input after the word is left to the next reader where it can seek: the bytes read
+    // past the word, which the stream holds unless the input ended, are given back.
+    if (input_open && !std::cin.eof())
+        lseek(STDIN_FILENO, -std::cin.rdbuf()->in_avail(), SEEK_CUR);
 
     if (name == "Velmot" || name == "velmot")
         std::cout << "That's a great name, " << name << ", you should be proud of yourself.";
@@ -76,13 +76,18 @@ try {
     std::cerr << "vantrel: memory exhausted\n";
     return 1;
 } catch (const std::ios_base::failure &failure) {
-    // A failed write leaves write(2)'s reason in errno; a failed read carries read(2)'s.
-    const bool writing = std::cout.bad();
-    const int error = writing ? errno : failure.code().value();
+    // A failed read carries read(2)'s or poll(2)'s errno, a failed write leaves write(2)'s in
+    // errno. Only an errno value, of the generic category, gives a reason: a failure of the
+    // stream's own (std::io_errc::stream) has none.
+    std::string message = "vantrel: read error";
+    std::error_code error = failure.code();
+    if (std::cout.bad()) {
+        message = "vantrel: write error";
+        error.assign(errno, std::generic_category());
+    }
     std::cerr.tie(nullptr); // standard output is not flushed again
-    std::string message = writing ? "vantrel: write error" : "vantrel: read error";
-    if (error != 0)
-        message += std::string(": ") + std::strerror(error);
+    if (error && error.category() == std::generic_category())
+        message += ": " + error.message();
     // One insertion, so that the line reaches standard error in one write.
     std::cerr << message + '\n';
     return 1;

@@ -4,16 +4,20 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Pipe = int[2];
+
+constexpr int patience_ms = static_cast<int>(std::chrono::milliseconds(patience).count());
 
 // The test's own descriptors 0 to 2 are kept open: a descriptor that a test opened there would be
 // replaced by the child's file actions before the child got it.
@@ -33,11 +37,13 @@ void close_fd(int &fd)
     fd = -1;
 }
 
-// Milliseconds left until deadline, for poll.
-int remaining(Clock::time_point deadline)
+// The first line of the child's file in /proc, such as "stat" or "wchan".
+std::string proc_line(pid_t pid, const char *file)
 {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+    std::string line;
+    std::getline(in, line);
+    return line;
 }
 
 // Appends what one read of fd gives to text; false at the end of file. A pseudo-terminal
@@ -53,6 +59,19 @@ bool read_into(int fd, std::string &text)
     return n > 0;
 }
 
+// Writes what fd, which does not block, takes of input, and drops that from input; all of it
+// once the reader is gone.
+void write_some(int fd, std::string_view &input)
+{
+    const ssize_t n = write(fd, input.data(), input.size());
+    if (n < 0 && errno == EPIPE)
+        input = {};
+    else if (n >= 0)
+        input.remove_prefix(static_cast<std::size_t>(n));
+    else
+        check(errno == EAGAIN, "write");
+}
+
 } // namespace
 
 int open_file(const char *path, int flags)
@@ -60,6 +79,23 @@ int open_file(const char *path, int flags)
     const int fd = open(path, flags | O_CLOEXEC);
     check(fd >= 0, path);
     return fd;
+}
+
+char state(pid_t pid)
+{
+    // The state follows the program's name, which stands in parentheses.
+    const std::string fields = proc_line(pid, "stat");
+    const std::size_t name_end = fields.rfind(") ");
+    return name_end == std::string::npos ? '?' : fields.at(name_end + 2);
+}
+
+void give_up(pid_t pid, const std::string &not_done)
+{
+    const std::string waiting_in = proc_line(pid, "wchan");
+    ADD_FAILURE() << proc_line(pid, "comm") << " (pid " << pid << ") went " << patience.count()
+                  << " s without " << not_done << ", still running: state " << state(pid)
+                  << (waiting_in.empty() || waiting_in == "0" ? "" : ", waiting in " + waiting_in);
+    kill(pid, SIGKILL);
 }
 
 Child spawn(const char *program, const std::vector<std::string> &args, Streams streams)
@@ -70,8 +106,9 @@ Child spawn(const char *program, const std::vector<std::string> &args, Streams s
 
     Pipe in = {-1, -1};
     Pipe out = {-1, -1};
+    // Standard error is a socket that keeps each write a message of its own.
     Pipe err;
-    check(pipe2(err, O_CLOEXEC) == 0, "pipe2");
+    check(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, err) == 0, "socketpair");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // The child's end of a pipe is the read end for its input, the write end for its output.
@@ -114,12 +151,15 @@ Child spawn(const char *program, const std::vector<std::string> &args, Streams s
     return child;
 }
 
-std::string read_some(int fd, std::size_t count)
+std::string read_some(pid_t pid, int fd, std::size_t count)
 {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
     std::string text;
     pollfd watch{fd, POLLIN, 0};
-    while (text.size() < count && poll(&watch, 1, remaining(deadline)) > 0) {
+    while (text.size() < count) {
+        if (poll(&watch, 1, patience_ms) <= 0) {
+            give_up(pid, "writing what the test waits for");
+            break;
+        }
         if (!read_into(fd, text))
             break;
     }
@@ -128,7 +168,6 @@ std::string read_some(int fd, std::size_t count)
 
 Result collect(Child &child, std::string_view input, bool close_input)
 {
-    const auto deadline = Clock::now() + std::chrono::seconds(30);
     Result result{};
     check(child.in < 0 || fcntl(child.in, F_SETFL, O_NONBLOCK) == 0, "fcntl");
     while (child.out >= 0 || child.err >= 0) {
@@ -137,23 +176,20 @@ Result collect(Child &child, std::string_view input, bool close_input)
         pollfd watch[3] = {{input.empty() ? -1 : child.in, POLLOUT, 0},
                            {child.out, POLLIN, 0},
                            {child.err, POLLIN, 0}};
-        if (poll(watch, 3, remaining(deadline)) <= 0) {
-            kill(child.pid, SIGKILL);
+        if (poll(watch, 3, patience_ms) <= 0) {
+            give_up(child.pid, "taking input, writing or ending");
             break;
         }
-        if (watch[0].revents != 0) {
-            ssize_t n = write(child.in, input.data(), input.size());
-            if (n < 0 && errno == EPIPE)
-                input = {};
-            else if (n >= 0)
-                input.remove_prefix(static_cast<std::size_t>(n));
-            else
-                check(errno == EAGAIN, "write");
-        }
+        if (watch[0].revents != 0)
+            write_some(child.in, input);
         if (watch[1].revents != 0 && !read_into(child.out, result.out))
             close_fd(child.out);
-        if (watch[2].revents != 0 && !read_into(child.err, result.err))
-            close_fd(child.err);
+        if (watch[2].revents != 0) {
+            if (read_into(child.err, result.err))
+                ++result.err_writes;
+            else
+                close_fd(child.err);
+        }
     }
     int status = 0;
     check(waitpid(child.pid, &status, 0) == child.pid, "waitpid");

@@ -3,6 +3,7 @@
 #define TESTS_CHILD_HPP
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -14,6 +15,10 @@
 constexpr int piped = -2;
 constexpr int closed = -1;
 
+// How long a child may go without doing anything the test can see (taking input, writing,
+// ending) before the test gives up on it: far longer than any step takes, even emulated.
+constexpr std::chrono::seconds patience{3};
+
 struct Streams {
     int in = piped;
     int out = piped;
@@ -23,13 +28,14 @@ struct Child {
     pid_t pid;
     int in;  // write end of the child's standard input, -1 unless piped or once closed
     int out; // read end of its standard output, -1 unless piped
-    int err; // read end of its standard error
+    int err; // the test's end of its standard error
 };
 
 struct Result {
     std::string out;
     std::string err;
-    int status; // the exit status, or 128 plus the signal that ended the child
+    int err_writes; // how many writes standard error, a socket keeping each apart, received
+    int status;     // the exit status, or 128 plus the signal that ended the child
 };
 
 // Throws std::system_error with errno's reason and what failed, unless ok. Defined here, so that
@@ -46,11 +52,20 @@ int open_file(const char *path, int flags);
 // Starts program, looked up in PATH unless it holds a slash.
 Child spawn(const char *program, const std::vector<std::string> &args = {}, Streams streams = {});
 
-// Reads from fd until `count` bytes have come, the end of file, or ten seconds pass.
-std::string read_some(int fd, std::size_t count);
+// The child's state as /proc/PID/stat gives it: R running, S sleeping, Z ended, and so on.
+char state(pid_t pid);
+
+// Fails the test with what the child did not do in time and what it is doing instead, such as
+// waiting in a read, and kills it.
+void give_up(pid_t pid, const std::string &not_done);
+
+// Reads from fd, which the child pid writes, until `count` bytes have come or the end of file.
+// A child that writes nothing for `patience` is given up on.
+std::string read_some(pid_t pid, int fd, std::size_t count);
 
 // Writes input to the child, closes its standard input when close_input is set, reads its
-// output to the end and reaps it. A child still running after thirty seconds is killed.
+// output to the end and reaps it. A child that for `patience` neither takes input, writes nor
+// ends is given up on.
 Result collect(Child &child, std::string_view input = {}, bool close_input = true);
 
 inline Result run(const char *program, std::string_view input,

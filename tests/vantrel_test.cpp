@@ -3,11 +3,11 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,6 +95,7 @@ TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
     EXPECT_TRUE(result.out == reset_and_prompt)
         << "output: " << testing::PrintToString(result.out.substr(0, 200));
     EXPECT_EQ(result.err, "vantrel: memory exhausted\n");
+    EXPECT_EQ(result.err_writes, 1);
     EXPECT_EQ(result.status, 1);
 }
 
@@ -111,6 +112,7 @@ TEST(Vantrel, ReportsAnAnswerThatCannotBeWritten)
     close(file);
     EXPECT_EQ(written, reset_and_prompt);
     EXPECT_EQ(result.err, "vantrel: write error: File too large\n");
+    EXPECT_EQ(result.err_writes, 1);
     EXPECT_EQ(result.status, 1);
 }
 
@@ -154,25 +156,26 @@ TEST(Vantrel, ReportsInputThatCannotBeRead)
         close(c.from);
         EXPECT_EQ(result.out, reset_and_prompt);
         EXPECT_EQ(result.err, c.message);
+        EXPECT_EQ(result.err_writes, 1);
         EXPECT_EQ(result.status, 1);
     }
 }
 
 // Waits until the child has taken all that the pipe holds and no longer runs: it then waits
-// for more input, or has ended.
-void wait_until_idle(pid_t pid, int pipe)
+// for more input, or has ended. False once the child is given up on.
+bool wait_until_idle(pid_t pid, int pipe)
 {
-    const std::string status_file = "/proc/" + std::to_string(pid) + "/stat";
-    for (int tries = 0; tries < 10000; ++tries) {
-        std::ifstream status(status_file);
-        std::string fields;
-        std::getline(status, fields);
-        // The state follows the program's name, which stands in parentheses.
-        const std::size_t state = fields.rfind(") ") + 2;
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    for (;;) {
         int unread = 0;
-        if (ioctl(pipe, FIONREAD, &unread) == 0 && unread == 0 && state < fields.size() &&
-            fields[state] != 'R')
-            return;
+        check(ioctl(pipe, FIONREAD, &unread) == 0, "ioctl");
+        if (unread == 0 && state(pid) != 'R')
+            return true;
+        if (std::chrono::steady_clock::now() > deadline) {
+            give_up(pid, "taking its input and waiting for more (" + std::to_string(unread) +
+                             " bytes unread)");
+            return false;
+        }
         usleep(1000);
     }
 }
@@ -185,7 +188,8 @@ Result run_in_pieces(const std::vector<std::string> &pieces)
     Child child = spawn(VANTREL, {}, {input[0]});
     close(input[0]);
     for (const std::string &piece : pieces) {
-        wait_until_idle(child.pid, input[1]);
+        if (!wait_until_idle(child.pid, input[1]))
+            break;
         EXPECT_EQ(write(input[1], piece.data(), piece.size()), piece.size());
     }
     close(input[1]);
@@ -213,6 +217,33 @@ TEST(Vantrel, WaitsForNonBlockingInputAndGoesOnWithTheWord)
     }
 }
 
+TEST(Vantrel, ReportsAWaitForInputThatFails)
+{
+#ifdef ADDRESS_SANITIZER
+    // The sanitize preset adds UndefinedBehaviorSanitizer, whose type checks probe memory
+    // through a pipe of their own.
+    GTEST_SKIP() << "UndefinedBehaviorSanitizer needs descriptors of its own";
+#endif
+    // Once vantrel waits for input, it may open no descriptors, which fails poll(2): the wait
+    // after the first piece of the word cannot be made.
+    int input[2];
+    check(pipe2(input, O_CLOEXEC | O_NONBLOCK) == 0, "pipe2");
+    Child child = spawn(VANTREL, {}, {input[0]});
+    close(input[0]);
+    if (wait_until_idle(child.pid, input[1])) {
+        const rlimit none{0, 0};
+        check(prlimit(child.pid, RLIMIT_NOFILE, &none, nullptr) == 0, "prlimit");
+        EXPECT_EQ(write(input[1], "vel", 3), 3);
+    }
+    // The input stays open: vantrel must stop instead of trying again.
+    const Result result = collect(child, "", false);
+    close(input[1]);
+    EXPECT_EQ(result.out, reset_and_prompt);
+    EXPECT_EQ(result.err, "vantrel: read error: Invalid argument\n");
+    EXPECT_EQ(result.err_writes, 1);
+    EXPECT_EQ(result.status, 1);
+}
+
 TEST(Vantrel, LeavesTheRestOfAFileToTheNextRun)
 {
     const int names = memfd_create("names", MFD_CLOEXEC);
@@ -236,7 +267,7 @@ TEST(Vantrel, LeavesTheRestOfAFileToTheNextRun)
 TEST(Vantrel, PromptsBeforeReadingAndReadsOneLineOnly)
 {
     Child child = spawn(VANTREL);
-    EXPECT_EQ(read_some(child.out, reset_and_prompt.size()), reset_and_prompt);
+    EXPECT_EQ(read_some(child.pid, child.out, reset_and_prompt.size()), reset_and_prompt);
     // The input stays open: the answer must come from the first line alone.
     const Result result = collect(child, "Velmot and more\n", false);
     EXPECT_EQ(result.out, praise("Velmot"));
@@ -255,9 +286,9 @@ TEST(Vantrel, ClearsTheTerminalAndPromptsBeforeReading)
     }
     // The terminal turns each line feed the program writes into CR LF, and echoes the typing.
     const std::string screen = "\x1b[2J\x1b[1;1HHi, what's your name?\r\n";
-    EXPECT_EQ(read_some(terminal, screen.size()), screen);
+    EXPECT_EQ(read_some(pid, terminal, screen.size()), screen);
     ASSERT_EQ(write(terminal, "velmot\n", 7), 7);
-    EXPECT_EQ(read_some(terminal, std::string::npos), "velmot\r\n" + praise("velmot"));
+    EXPECT_EQ(read_some(pid, terminal, std::string::npos), "velmot\r\n" + praise("velmot"));
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;

@@ -30,6 +30,7 @@ TEST(BothPrograms, ReportOutputThatCannotBeWritten)
         Child child = spawn(c.program, {}, c.streams);
         const Result result = collect(child, "", false);
         EXPECT_EQ(result.err, c.message);
+        EXPECT_EQ(result.err_writes, 1);
         EXPECT_EQ(result.status, 1);
     }
     close(full);
