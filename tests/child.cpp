@@ -53,6 +53,16 @@ bool read_into(int fd, std::string &text)
     return n > 0;
 }
 
+// The argument vector of a command line, pointing into its words.
+std::vector<char *> argument_vector(std::vector<std::string> &words)
+{
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
 } // namespace
 
 void check(bool ok, const char *what)
@@ -66,6 +76,24 @@ int open_file(const char *path, int flags)
     const int fd = open(path, flags | O_CLOEXEC);
     check(fd >= 0, path);
     return fd;
+}
+
+std::vector<std::string> command_line(const char *program, const std::vector<std::string> &args)
+{
+    std::vector<std::string> words;
+#ifdef EMULATOR
+    if (std::string_view(program).find('/') != std::string_view::npos)
+        words = {EMULATOR};
+#endif
+    words.emplace_back(program);
+    words.insert(words.end(), args.begin(), args.end());
+    return words;
+}
+
+void exec(const char *program, const std::vector<std::string> &args)
+{
+    std::vector<std::string> words = command_line(program, args);
+    execvp(words[0].c_str(), argument_vector(words).data());
 }
 
 Child spawn(const char *program, const std::vector<std::string> &args, Streams streams)
@@ -103,13 +131,10 @@ Child spawn(const char *program, const std::vector<std::string> &args, Streams s
     posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
-    std::vector<char *> argv{const_cast<char *>(program)};
-    for (const std::string &arg : args)
-        argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-
+    std::vector<std::string> words = command_line(program, args);
     Child child{-1, in[1], out[0], err[0]};
-    int error = posix_spawnp(&child.pid, program, &actions, &attributes, argv.data(), environ);
+    int error = posix_spawnp(&child.pid, words[0].c_str(), &actions, &attributes,
+                             argument_vector(words).data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close_fd(in[0]);

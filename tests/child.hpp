@@ -36,8 +36,17 @@ void check(bool ok, const char *what);
 // Opens path with O_CLOEXEC added to flags, or throws as check does.
 int open_file(const char *path, int flags);
 
-// Starts program, looked up in PATH unless it holds a slash.
+// The words that start program with args. A built program, named by its path, is started through
+// the emulator that runs the target's code here when the tests were built for another CPU
+// (EMULATOR, the emulator's words as a list of string literals).
+std::vector<std::string> command_line(const char *program,
+                                      const std::vector<std::string> &args = {});
+
+// Starts the command line of program and args, looked up in PATH unless it holds a slash.
 Child spawn(const char *program, const std::vector<std::string> &args = {}, Streams streams = {});
+
+// Replaces this process with the command line of program and args; returns only on failure.
+void exec(const char *program, const std::vector<std::string> &args = {});
 
 // Reads from fd until `count` bytes have come, the end of file, or ten seconds pass.
 std::string read_some(int fd, std::size_t count);
