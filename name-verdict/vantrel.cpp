@@ -1,11 +1,13 @@
 // vantrel: clear the terminal, ask for a name and pass judgement on it.
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
 #include <new>
 #include <poll.h>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -48,6 +50,9 @@ try {
         }
         name += more;
     }
+    // The extractor stops at the string's greatest length as if the word ended there.
+    if (name.size() == name.max_size() && std::isspace(std::cin.peek()) == 0 && !std::cin.eof())
+        throw std::length_error("name");
     // The input after the word is left to the next reader where it can seek.
     std::streambuf &input = *std::cin.rdbuf();
     if (const auto end_of_word = input.pubseekoff(0, std::ios::cur, std::ios::in);
@@ -64,6 +69,10 @@ try {
 } catch (const std::bad_alloc &) {
     // The name is already released; nothing more goes to standard output.
     std::cerr << "vantrel: memory exhausted\n";
+    return 1;
+} catch (const std::length_error &) {
+    // Only where size_t has 32 bits is a string shorter than the memory for it.
+    std::cerr << "vantrel: name too long\n";
     return 1;
 } catch (const std::ios_base::failure &failure) {
     // A failed write leaves write(2)'s reason in errno; a failed read carries read(2)'s.

@@ -57,6 +57,7 @@ bool read_into(int fd, std::string &text)
 std::vector<char *> argument_vector(std::vector<std::string> &words)
 {
     std::vector<char *> argv;
+    argv.reserve(words.size() + 1);
     for (std::string &word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);

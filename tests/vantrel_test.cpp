@@ -113,6 +113,22 @@ TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
     EXPECT_EQ(result.status, 1);
 }
 
+TEST(Vantrel, RefusesAWordLongerThanTheStringCanHold)
+{
+    if (sizeof(std::size_t) > 4)
+        GTEST_SKIP() << "only where size_t has 32 bits is a string shorter than the memory for it";
+    // A file of NUL bytes, which are not whitespace: one word, a byte longer than the string's
+    // greatest length, with no memory of its own.
+    const int word = memfd_create("word", MFD_CLOEXEC);
+    ASSERT_GE(word, 0);
+    ASSERT_EQ(ftruncate(word, static_cast<off_t>(std::string().max_size()) + 1), 0);
+    const Result result = run(VANTREL, "", {}, {word});
+    close(word);
+    EXPECT_EQ(result.out, reset_and_prompt);
+    EXPECT_EQ(result.err, "vantrel: name too long\n");
+    EXPECT_EQ(result.status, 1);
+}
+
 TEST(Vantrel, ReportsAnAnswerThatCannotBeWritten)
 {
     // Standard output, a file, takes the 32 bytes of the screen reset and prompt, then no more.
