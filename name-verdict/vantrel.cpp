@@ -5,6 +5,7 @@
 #include <iostream>
 #include <new>
 #include <poll.h>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -44,6 +45,10 @@ try {
     const bool input_open = fcntl(STDIN_FILENO, F_GETFD) != -1;
     for (bool reading = input_open; reading;) {
         try {
+            // At most one byte more than the name can hold: the extractor stops at the
+            // string's greatest length as if the word ended there, so a word too long for
+            // the string is made to overflow it instead (std::length_error).
+            std::cin.width(static_cast<std::streamsize>(name.max_size() - name.size() + 1));
             if (name.empty())
                 std::cin >> name;
             else
@@ -53,27 +58,34 @@ try {
             if (failure.code() != std::errc::resource_unavailable_try_again)
                 throw;
             std::cin.clear();
-            pollfd input{STDIN_FILENO, POLLIN, 0};
-            if (poll(&input, 1, -1) == -1 && errno != EINTR)
-                throw std::ios_base::failure("poll", {errno, std::generic_category()});
         }
         name += more;
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (reading && poll(&input, 1, -1) == -1 && errno != EINTR)
+            throw std::ios_base::failure("poll", {errno, std::generic_category()});
     }
     // The input after the word is left to the next reader where it can seek: the bytes read
     // past the word, which the stream holds unless the input ended, are given back.
     if (input_open && !std::cin.eof())
         lseek(STDIN_FILENO, -std::cin.rdbuf()->in_avail(), SEEK_CUR);
 
-    if (name == "Velmot" || name == "velmot")
-        std::cout << "That's a great name, " << name << ", you should be proud of yourself.";
-    else
-        std::cout << "That's a stupid fucking name, " << name
-                  << ", you should be ashamed of yourself.";
+    // Praise for the name in either of its two forms, an insult for any other word.
+    const char *head = "That's a stupid fucking name, ";
+    const char *tail = ", you should be ashamed of yourself.";
+    if (name == "Velmot" || name == "velmot") {
+        head = "That's a great name, ";
+        tail = ", you should be proud of yourself.";
+    }
+    std::cout << head << name << tail;
     std::cout << std::flush;
     return 0;
 } catch (const std::bad_alloc &) {
     // The name is already released; nothing more goes to standard output.
     std::cerr << "vantrel: memory exhausted\n";
+    return 1;
+} catch (const std::length_error &) {
+    // Only where size_t has 32 bits is a string shorter than the memory for it.
+    std::cerr << "vantrel: name too long\n";
     return 1;
 } catch (const std::ios_base::failure &failure) {
     // A failed read carries read(2)'s or poll(2)'s errno, a failed write leaves write(2)'s in

@@ -17,7 +17,11 @@ namespace {
 
 using Pipe = int[2];
 
-constexpr int patience_ms = static_cast<int>(std::chrono::milliseconds(patience).count());
+// Milliseconds, for poll.
+int in_ms(std::chrono::seconds time)
+{
+    return static_cast<int>(std::chrono::milliseconds(time).count());
+}
 
 // The test's own descriptors 0 to 2 are kept open: a descriptor that a test opened there would be
 // replaced by the child's file actions before the child got it.
@@ -59,6 +63,17 @@ bool read_into(int fd, std::string &text)
     return n > 0;
 }
 
+// The argument vector of a command line, pointing into its words.
+std::vector<char *> argument_vector(std::vector<std::string> &words)
+{
+    std::vector<char *> argv;
+    argv.reserve(words.size() + 1);
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
 // Writes what fd, which does not block, takes of input, and drops that from input; all of it
 // once the reader is gone.
 void write_some(int fd, std::string_view &input)
@@ -89,13 +104,31 @@ char state(pid_t pid)
     return name_end == std::string::npos ? '?' : fields.at(name_end + 2);
 }
 
-void give_up(pid_t pid, const std::string &not_done)
+void give_up(pid_t pid, const std::string &not_done, std::chrono::seconds waited)
 {
     const std::string waiting_in = proc_line(pid, "wchan");
-    ADD_FAILURE() << proc_line(pid, "comm") << " (pid " << pid << ") went " << patience.count()
+    ADD_FAILURE() << proc_line(pid, "comm") << " (pid " << pid << ") went " << waited.count()
                   << " s without " << not_done << ", still running: state " << state(pid)
                   << (waiting_in.empty() || waiting_in == "0" ? "" : ", waiting in " + waiting_in);
     kill(pid, SIGKILL);
+}
+
+std::vector<std::string> command_line(const char *program, const std::vector<std::string> &args)
+{
+    std::vector<std::string> words;
+#ifdef EMULATOR
+    if (std::string_view(program).find('/') != std::string_view::npos)
+        words = {EMULATOR};
+#endif
+    words.emplace_back(program);
+    words.insert(words.end(), args.begin(), args.end());
+    return words;
+}
+
+void exec(const char *program, const std::vector<std::string> &args)
+{
+    std::vector<std::string> words = command_line(program, args);
+    execvp(words[0].c_str(), argument_vector(words).data());
 }
 
 Child spawn(const char *program, const std::vector<std::string> &args, Streams streams)
@@ -134,13 +167,10 @@ Child spawn(const char *program, const std::vector<std::string> &args, Streams s
     posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
-    std::vector<char *> argv{const_cast<char *>(program)};
-    for (const std::string &arg : args)
-        argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-
+    std::vector<std::string> words = command_line(program, args);
     Child child{-1, in[1], out[0], err[0]};
-    int error = posix_spawnp(&child.pid, program, &actions, &attributes, argv.data(), environ);
+    int error = posix_spawnp(&child.pid, words[0].c_str(), &actions, &attributes,
+                             argument_vector(words).data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close_fd(in[0]);
@@ -156,7 +186,7 @@ std::string read_some(pid_t pid, int fd, std::size_t count)
     std::string text;
     pollfd watch{fd, POLLIN, 0};
     while (text.size() < count) {
-        if (poll(&watch, 1, patience_ms) <= 0) {
+        if (poll(&watch, 1, in_ms(patience)) <= 0) {
             give_up(pid, "writing what the test waits for");
             break;
         }
@@ -166,7 +196,7 @@ std::string read_some(pid_t pid, int fd, std::size_t count)
     return text;
 }
 
-Result collect(Child &child, std::string_view input, bool close_input)
+Result collect(Child &child, std::string_view input, bool close_input, std::chrono::seconds quiet)
 {
     Result result{};
     check(child.in < 0 || fcntl(child.in, F_SETFL, O_NONBLOCK) == 0, "fcntl");
@@ -176,8 +206,8 @@ Result collect(Child &child, std::string_view input, bool close_input)
         pollfd watch[3] = {{input.empty() ? -1 : child.in, POLLOUT, 0},
                            {child.out, POLLIN, 0},
                            {child.err, POLLIN, 0}};
-        if (poll(watch, 3, patience_ms) <= 0) {
-            give_up(child.pid, "taking input, writing or ending");
+        if (poll(watch, 3, in_ms(quiet)) <= 0) {
+            give_up(child.pid, "taking input, writing or ending", quiet);
             break;
         }
         if (watch[0].revents != 0)

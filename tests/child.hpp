@@ -49,24 +49,34 @@ inline void check(bool ok, const char *what)
 // Opens path with O_CLOEXEC added to flags, or throws as check does.
 int open_file(const char *path, int flags);
 
-// Starts program, looked up in PATH unless it holds a slash.
+// The words that start program with args. A built program, named by its path, is started through
+// the emulator that runs the target's code here when the tests were built for another CPU
+// (EMULATOR, the emulator's words as a list of string literals).
+std::vector<std::string> command_line(const char *program,
+                                      const std::vector<std::string> &args = {});
+
+// Starts the command line of program and args, looked up in PATH unless it holds a slash.
 Child spawn(const char *program, const std::vector<std::string> &args = {}, Streams streams = {});
+
+// Replaces this process with the command line of program and args; returns only on failure.
+void exec(const char *program, const std::vector<std::string> &args = {});
 
 // The child's state as /proc/PID/stat gives it: R running, S sleeping, Z ended, and so on.
 char state(pid_t pid);
 
 // Fails the test with what the child did not do in time and what it is doing instead, such as
 // waiting in a read, and kills it.
-void give_up(pid_t pid, const std::string &not_done);
+void give_up(pid_t pid, const std::string &not_done, std::chrono::seconds waited = patience);
 
 // Reads from fd, which the child pid writes, until `count` bytes have come or the end of file.
 // A child that writes nothing for `patience` is given up on.
 std::string read_some(pid_t pid, int fd, std::size_t count);
 
 // Writes input to the child, closes its standard input when close_input is set, reads its
-// output to the end and reaps it. A child that for `patience` neither takes input, writes nor
-// ends is given up on.
-Result collect(Child &child, std::string_view input = {}, bool close_input = true);
+// output to the end and reaps it. A child that for `quiet` neither takes input over a pipe, writes
+// nor ends is given up on.
+Result collect(Child &child, std::string_view input = {}, bool close_input = true,
+               std::chrono::seconds quiet = patience);
 
 inline Result run(const char *program, std::string_view input,
                   const std::vector<std::string> &args = {}, Streams streams = {})

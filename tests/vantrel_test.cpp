@@ -85,17 +85,50 @@ TEST(Vantrel, IgnoresItsArguments)
     EXPECT_EQ(result.status, 0);
 }
 
+// The words that start vantrel with `limit` given to the program (prlimit or env) before them.
+std::vector<std::string> limited(const std::string &limit)
+{
+    std::vector<std::string> words = command_line(VANTREL);
+    words.insert(words.begin(), limit);
+    return words;
+}
+
 TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
 {
 #ifdef ADDRESS_SANITIZER
     GTEST_SKIP() << "AddressSanitizer cannot run in a capped address space";
 #endif
-    // A word twice as long as all the memory the program may map.
-    const Result result = run("prlimit", std::string(64 << 20, 'x'), {"--as=33554432", VANTREL});
+    // A word as long as all the memory the program may map. Under emulation that is the
+    // emulator's reserved address space: a limit on the emulator's own would stop the emulator.
+    const std::string cap = std::to_string(64 << 20);
+#ifdef EMULATOR
+    const Result result =
+        run("env", std::string(64 << 20, 'x'), limited("QEMU_RESERVED_VA=" + cap));
+#else
+    const Result result = run("prlimit", std::string(64 << 20, 'x'), limited("--as=" + cap));
+#endif
     EXPECT_TRUE(result.out == reset_and_prompt)
         << "output: " << testing::PrintToString(result.out.substr(0, 200));
     EXPECT_EQ(result.err, "vantrel: memory exhausted\n");
     EXPECT_EQ(result.err_writes, 1);
+    EXPECT_EQ(result.status, 1);
+}
+
+TEST(Vantrel, RefusesAWordLongerThanTheStringCanHold)
+{
+    if (sizeof(std::size_t) > 4)
+        GTEST_SKIP() << "only where size_t has 32 bits is a string shorter than the memory for it";
+    // A file of NUL bytes, which are not whitespace: one word, a byte longer than the string's
+    // greatest length, with no memory of its own.
+    const int word = memfd_create("word", MFD_CLOEXEC);
+    ASSERT_GE(word, 0);
+    ASSERT_EQ(ftruncate(word, static_cast<off_t>(std::string().max_size()) + 1), 0);
+    Child child = spawn(VANTREL, {}, {word});
+    // Reading a file, the program shows the test nothing for as long as the reading takes.
+    const Result result = collect(child, "", true, std::chrono::seconds(30));
+    close(word);
+    EXPECT_EQ(result.out, reset_and_prompt);
+    EXPECT_EQ(result.err, "vantrel: name too long\n");
     EXPECT_EQ(result.status, 1);
 }
 
@@ -105,7 +138,7 @@ TEST(Vantrel, ReportsAnAnswerThatCannotBeWritten)
     std::signal(SIGXFSZ, SIG_IGN);
     const int file = memfd_create("output", MFD_CLOEXEC);
     ASSERT_GE(file, 0);
-    const Result result = run("prlimit", "velmot\n", {"--fsize=32", VANTREL}, {piped, file});
+    const Result result = run("prlimit", "velmot\n", limited("--fsize=32"), {piped, file});
     std::signal(SIGXFSZ, SIG_DFL);
     std::string written(64, '\0');
     written.resize(static_cast<std::size_t>(pread(file, written.data(), written.size(), 0)));
@@ -281,7 +314,7 @@ TEST(Vantrel, ClearsTheTerminalAndPromptsBeforeReading)
     const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        execl(VANTREL, VANTREL, static_cast<char *>(nullptr));
+        exec(VANTREL);
         _exit(127);
     }
     // The terminal turns each line feed the program writes into CR LF, and echoes the typing.

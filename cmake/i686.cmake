@@ -1,0 +1,6 @@
+# 32-bit x86.
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(triplet i686-linux-gnu)
+set(multiarch i386-linux-gnu)
+set(qemu qemu-i386)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-gnu.cmake)
