@@ -60,6 +60,7 @@ try {
             std::cin.clear();
         }
         name += more;
+        // After a pause, wait until there is more input, or its end, to read.
         pollfd input{STDIN_FILENO, POLLIN, 0};
         if (reading && poll(&input, 1, -1) == -1 && errno != EINTR)
             throw std::ios_base::failure("poll", {errno, std::generic_category()});
