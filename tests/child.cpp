@@ -15,14 +15,6 @@
 
 namespace {
 
-using Pipe = int[2];
-
-// Milliseconds, for poll.
-int in_ms(std::chrono::seconds time)
-{
-    return static_cast<int>(std::chrono::milliseconds(time).count());
-}
-
 // The test's own descriptors 0 to 2 are kept open: a descriptor that a test opened there would be
 // replaced by the child's file actions before the child got it.
 [[maybe_unused]] const bool standard_descriptors_taken = [] {
@@ -50,28 +42,17 @@ std::string proc_line(pid_t pid, const char *file)
     return line;
 }
 
-// Appends what one read of fd gives to text; false at the end of file. A pseudo-terminal
-// whose other side is closed reports EIO, which counts as the end too.
-bool read_into(int fd, std::string &text)
+// Appends what one read of at most `most` bytes of fd gives to text; false at the end of file. A
+// pseudo-terminal whose other side is closed reports EIO, which counts as the end too.
+bool read_into(int fd, std::string &text, std::size_t most)
 {
     char buffer[65536];
-    ssize_t n = read(fd, buffer, sizeof buffer);
+    const ssize_t n = read(fd, buffer, std::min(most, sizeof buffer));
     if (n < 0 && errno == EIO)
         return false;
     check(n >= 0, "read");
     text.append(buffer, static_cast<std::size_t>(n));
     return n > 0;
-}
-
-// The argument vector of a command line, pointing into its words.
-std::vector<char *> argument_vector(std::vector<std::string> &words)
-{
-    std::vector<char *> argv;
-    argv.reserve(words.size() + 1);
-    for (std::string &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    return argv;
 }
 
 // Writes what fd, which does not block, takes of input, and drops that from input; all of it
@@ -125,30 +106,25 @@ std::vector<std::string> command_line(const char *program, const std::vector<std
     return words;
 }
 
-void exec(const char *program, const std::vector<std::string> &args)
-{
-    std::vector<std::string> words = command_line(program, args);
-    execvp(words[0].c_str(), argument_vector(words).data());
-}
-
 Child spawn(const char *program, const std::vector<std::string> &args, Streams streams)
 {
-    // The test process outlives children that leave their input unread; the children
-    // get the default action back below.
+    // The test process outlives children that leave their input unread, and writes no file
+    // beyond a limit.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 
-    Pipe in = {-1, -1};
-    Pipe out = {-1, -1};
+    int in[2] = {-1, -1};
+    int out[2] = {-1, -1};
     // Standard error is a socket that keeps each write a message of its own.
-    Pipe err;
+    int err[2];
     check(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, err) == 0, "socketpair");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // The child's end of a pipe is the read end for its input, the write end for its output.
-    const auto redirect = [&actions](int stream, Pipe &ends, int fd) {
+    const auto redirect = [&actions](int stream, int(&ends)[2], int fd) {
         if (stream == piped) {
             check(pipe2(ends, O_CLOEXEC) == 0, "pipe2");
-            posix_spawn_file_actions_adddup2(&actions, ends[fd == 0 ? 0 : 1], fd);
+            posix_spawn_file_actions_adddup2(&actions, ends[fd], fd);
         } else if (stream == closed) {
             posix_spawn_file_actions_addclose(&actions, fd);
         } else {
@@ -161,16 +137,23 @@ Child spawn(const char *program, const std::vector<std::string> &args, Streams s
 
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    sigset_t pipe_signal;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    if (!streams.signals_ignored) {
+        sigaddset(&defaults, SIGPIPE);
+        sigaddset(&defaults, SIGXFSZ);
+    }
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
     std::vector<std::string> words = command_line(program, args);
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
     Child child{-1, in[1], out[0], err[0]};
-    int error = posix_spawnp(&child.pid, words[0].c_str(), &actions, &attributes,
-                             argument_vector(words).data(), environ);
+    const int error =
+        posix_spawnp(&child.pid, argv[0], &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close_fd(in[0]);
@@ -181,46 +164,34 @@ Child spawn(const char *program, const std::vector<std::string> &args, Streams s
     return child;
 }
 
-std::string read_some(pid_t pid, int fd, std::size_t count)
+Result collect(Child &child, std::string_view input, bool close_input, std::size_t until,
+               std::chrono::seconds quiet)
 {
-    std::string text;
-    pollfd watch{fd, POLLIN, 0};
-    while (text.size() < count) {
-        if (poll(&watch, 1, in_ms(patience)) <= 0) {
-            give_up(pid, "writing what the test waits for");
-            break;
-        }
-        if (!read_into(fd, text))
-            break;
-    }
-    return text;
-}
-
-Result collect(Child &child, std::string_view input, bool close_input, std::chrono::seconds quiet)
-{
-    Result result{};
+    Result result{"", "", 0, -1};
     check(child.in < 0 || fcntl(child.in, F_SETFL, O_NONBLOCK) == 0, "fcntl");
-    while (child.out >= 0 || child.err >= 0) {
+    while ((child.out >= 0 || child.err >= 0) && result.out.size() < until) {
         if (input.empty() && close_input)
             close_fd(child.in);
         pollfd watch[3] = {{input.empty() ? -1 : child.in, POLLOUT, 0},
                            {child.out, POLLIN, 0},
                            {child.err, POLLIN, 0}};
-        if (poll(watch, 3, in_ms(quiet)) <= 0) {
+        if (poll(watch, 3, static_cast<int>(std::chrono::milliseconds(quiet).count())) <= 0) {
             give_up(child.pid, "taking input, writing or ending", quiet);
             break;
         }
         if (watch[0].revents != 0)
             write_some(child.in, input);
-        if (watch[1].revents != 0 && !read_into(child.out, result.out))
+        if (watch[1].revents != 0 && !read_into(child.out, result.out, until - result.out.size()))
             close_fd(child.out);
         if (watch[2].revents != 0) {
-            if (read_into(child.err, result.err))
+            if (read_into(child.err, result.err, std::string::npos))
                 ++result.err_writes;
             else
                 close_fd(child.err);
         }
     }
+    if (result.out.size() == until)
+        return result; // the child goes on
     int status = 0;
     check(waitpid(child.pid, &status, 0) == child.pid, "waitpid");
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -228,4 +199,13 @@ Result collect(Child &child, std::string_view input, bool close_input, std::chro
     close_fd(child.out);
     close_fd(child.err);
     return result;
+}
+
+void expect(const Result &result, const Expected &expected)
+{
+    EXPECT_TRUE(result.out == expected.out)
+        << "output: " << testing::PrintToString(result.out.substr(0, 200));
+    EXPECT_EQ(result.err, expected.err);
+    EXPECT_EQ(result.err_writes, expected.err.empty() ? 0 : 1);
+    EXPECT_EQ(result.status, expected.status);
 }

@@ -11,7 +11,7 @@
 #include <vector>
 
 // What the child gets as its standard input or output: a pipe to the test, nothing, or else a
-// descriptor of the test's own, such as an open file or a socket.
+// descriptor of the test's own, such as an open file, a socket or a terminal.
 constexpr int piped = -2;
 constexpr int closed = -1;
 
@@ -22,6 +22,8 @@ constexpr std::chrono::seconds patience{3};
 struct Streams {
     int in = piped;
     int out = piped;
+    // The test ignores SIGPIPE and SIGXFSZ; the child gets their default actions unless set.
+    bool signals_ignored = false;
 };
 
 struct Child {
@@ -36,6 +38,13 @@ struct Result {
     std::string err;
     int err_writes; // how many writes standard error, a socket keeping each apart, received
     int status;     // the exit status, or 128 plus the signal that ended the child
+};
+
+// What a child must have written and ended with; an error line comes in one write.
+struct Expected {
+    std::string out;
+    std::string err;
+    int status;
 };
 
 // Throws std::system_error with errno's reason and what failed, unless ok. Defined here, so that
@@ -55,11 +64,16 @@ int open_file(const char *path, int flags);
 std::vector<std::string> command_line(const char *program,
                                       const std::vector<std::string> &args = {});
 
+// The words that start program with `limit` given to it (by prlimit or env) before them.
+inline std::vector<std::string> limited(const char *program, const std::string &limit)
+{
+    std::vector<std::string> words = command_line(program);
+    words.insert(words.begin(), limit);
+    return words;
+}
+
 // Starts the command line of program and args, looked up in PATH unless it holds a slash.
 Child spawn(const char *program, const std::vector<std::string> &args = {}, Streams streams = {});
-
-// Replaces this process with the command line of program and args; returns only on failure.
-void exec(const char *program, const std::vector<std::string> &args = {});
 
 // The child's state as /proc/PID/stat gives it: R running, S sleeping, Z ended, and so on.
 char state(pid_t pid);
@@ -68,15 +82,11 @@ char state(pid_t pid);
 // waiting in a read, and kills it.
 void give_up(pid_t pid, const std::string &not_done, std::chrono::seconds waited = patience);
 
-// Reads from fd, which the child pid writes, until `count` bytes have come or the end of file.
-// A child that writes nothing for `patience` is given up on.
-std::string read_some(pid_t pid, int fd, std::size_t count);
-
-// Writes input to the child, closes its standard input when close_input is set, reads its
-// output to the end and reaps it. A child that for `quiet` neither takes input over a pipe, writes
-// nor ends is given up on.
+// Writes input to the child, closes its standard input when close_input is set, and reads its
+// output until it holds `until` bytes, or else to the end, and then reaps the child. A child that
+// for `quiet` neither takes input over a pipe, writes nor ends is given up on.
 Result collect(Child &child, std::string_view input = {}, bool close_input = true,
-               std::chrono::seconds quiet = patience);
+               std::size_t until = std::string::npos, std::chrono::seconds quiet = patience);
 
 inline Result run(const char *program, std::string_view input,
                   const std::vector<std::string> &args = {}, Streams streams = {})
@@ -84,5 +94,8 @@ inline Result run(const char *program, std::string_view input,
     Child child = spawn(program, args, streams);
     return collect(child, input);
 }
+
+// Checks each of the output, standard error and status that result holds against expected.
+void expect(const Result &result, const Expected &expected);
 
 #endif
