@@ -2,14 +2,9 @@
 
 #include <cstdlib>
 #include <elf.h>
-#include <fcntl.h>
-#include <fstream>
-#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace std::string_literals;
 
@@ -27,20 +22,41 @@ namespace {
 
 const std::string reset_and_prompt = "\x1b[2J\x1b[1;1HHi, what's your name?\n";
 
-std::string praise(const std::string &name)
+Expected praise(const std::string &name)
 {
-    return "That's a great name, " + name + ", you should be proud of yourself.";
+    return {reset_and_prompt + "That's a great name, " + name +
+                ", you should be proud of yourself.",
+            "", 0};
 }
 
-std::string insult(const std::string &name)
+Expected insult(const std::string &name)
 {
-    return "That's a stupid fucking name, " + name + ", you should be ashamed of yourself.";
+    return {reset_and_prompt + "That's a stupid fucking name, " + name +
+                ", you should be ashamed of yourself.",
+            "", 0};
+}
+
+Expected failure(const std::string &line)
+{
+    return {reset_and_prompt, "vantrel: " + line + "\n", 1};
+}
+
+// A socket over which `sent` came, and then a reset: its peer closed with input left unread.
+int reset_connection(std::string_view sent)
+{
+    int ends[2];
+    check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0, "socketpair");
+    check(write(ends[0], sent.data(), sent.size()) == static_cast<ssize_t>(sent.size()) &&
+              write(ends[1], "x", 1) == 1,
+          "write");
+    close(ends[0]);
+    return ends[1];
 }
 
 struct Case {
     const char *what;
     std::string input;
-    std::string verdict;
+    Expected expected;
     int from = piped;
     bool input_left_open = false; // the answer must come without the end of input
     std::vector<std::string> args = {};
@@ -72,13 +88,18 @@ TEST(Vantrel, AnswersEachInputWithTheExactDialogue)
         {"the rest of the line to come", "Velmot and more\n", praise("Velmot"), piped, true},
         {"the line feed to come", "Velmot ", praise("Velmot"), piped, true},
         {"arguments", "velmot\n", praise("velmot"), piped, false, {"--help", "Velmot", "-"}},
+        {"a directory", "", failure("read error: Is a directory"), open_file("/", O_RDONLY)},
+        {"a connection reset after part of the word", "",
+         failure("read error: Connection reset by peer"), reset_connection("Velm")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Child child = spawn(VANTREL, c.args, {c.from});
         // The prompt is out before the program waits for input.
         EXPECT_EQ(collect(child, "", false, reset_and_prompt.size()).out, reset_and_prompt);
-        expect(collect(child, c.input, !c.input_left_open), {c.verdict, "", 0});
+        expect(collect(child, c.input, !c.input_left_open), c.expected);
+        if (c.from >= 0)
+            close(c.from);
     }
 }
 
@@ -125,7 +146,7 @@ TEST(Vantrel, WaitsForNonBlockingInputAndGoesOnWithTheWord)
     const struct {
         const char *what;
         std::vector<std::string> pieces;
-        std::string verdict;
+        Expected expected;
     } cases[] = {
         {"the word split", {"vel", "mot\n"}, praise("velmot")},
         {"whitespace, then the word", {" \n\t", "Velmot\n"}, praise("Velmot")},
@@ -136,7 +157,7 @@ TEST(Vantrel, WaitsForNonBlockingInputAndGoesOnWithTheWord)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        expect(run_in_pieces(c.pieces), {reset_and_prompt + c.verdict, "", 0});
+        expect(run_in_pieces(c.pieces), c.expected);
     }
 }
 
@@ -149,36 +170,7 @@ TEST(Vantrel, ReportsAWaitForInputThatFails)
 #endif
     // Without descriptors to open, poll(2) fails: the wait after the first piece of the word
     // cannot be made, and vantrel must stop instead of trying again.
-    expect(run_in_pieces({"vel"}, true),
-           {reset_and_prompt, "vantrel: read error: Invalid argument\n", 1});
-}
-
-// A socket over which `sent` came, and then a reset: its peer closed with input left unread.
-int reset_connection(std::string_view sent)
-{
-    int ends[2];
-    check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0, "socketpair");
-    check(write(ends[0], sent.data(), sent.size()) == static_cast<ssize_t>(sent.size()) &&
-              write(ends[1], "x", 1) == 1,
-          "write");
-    close(ends[0]);
-    return ends[1];
-}
-
-TEST(Vantrel, ReportsInputThatCannotBeRead)
-{
-    const struct {
-        int from;
-        const char *message;
-    } cases[] = {
-        {open_file("/", O_RDONLY), "vantrel: read error: Is a directory\n"},
-        {reset_connection("Velm"), "vantrel: read error: Connection reset by peer\n"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.message);
-        expect(run(VANTREL, "", {}, {c.from}), {reset_and_prompt, c.message, 1});
-        close(c.from);
-    }
+    expect(run_in_pieces({"vel"}, true), failure("read error: Invalid argument"));
 }
 
 TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
@@ -186,25 +178,20 @@ TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
 #ifdef ADDRESS_SANITIZER
     GTEST_SKIP() << "AddressSanitizer cannot run in a capped address space";
 #endif
-    // All the memory the program may map. Under emulation that is the emulator's reserved
-    // address space: a limit on the emulator's own would stop the emulator.
-    const auto capped = [](const char *program) {
-        const std::string cap = std::to_string(64 << 20);
+    // 64 MiB, all the memory the program may map. Under emulation that is the emulator's
+    // reserved address space: a limit on the emulator's own would stop the emulator.
 #ifdef EMULATOR
-        return spawn("env", limited(program, "QEMU_RESERVED_VA=" + cap));
+    const std::vector<std::string> cap = {"env", "QEMU_RESERVED_VA=67108864"};
 #else
-        return spawn("prlimit", limited(program, "--as=" + cap));
+    const std::vector<std::string> cap = {"prlimit", "--as=67108864"};
 #endif
-    };
     // An emulator that cannot cap its guest's memory fails to run any program so capped.
-    Child hello = capped(HELLO);
-    const Result probe = collect(hello);
-    if (probe.status != 0)
-        GTEST_SKIP() << "the emulator cannot run a program in capped memory: " << probe.err;
+    Child hello = spawn(HELLO, {}, {}, cap);
+    if (collect(hello).status != 0)
+        GTEST_SKIP() << "the emulator cannot run a program in capped memory: " << hello.result.err;
     // A word as long as all that memory.
-    Child child = capped(VANTREL);
-    expect(collect(child, std::string(64 << 20, 'x')),
-           {reset_and_prompt, "vantrel: memory exhausted\n", 1});
+    Child child = spawn(VANTREL, {}, {}, cap);
+    expect(collect(child, std::string(64 << 20, 'x')), failure("memory exhausted"));
 }
 
 TEST(Vantrel, RefusesAWordLongerThanTheStringCanHold)
@@ -221,25 +208,24 @@ TEST(Vantrel, RefusesAWordLongerThanTheStringCanHold)
     ASSERT_EQ(ftruncate(word, off_t{1} << 30 | off_t{100} << 20), 0);
     Child child = spawn(VANTREL, {}, {word});
     // Reading a file, the program shows the test nothing for as long as the reading takes.
-    const Result result = collect(child, "", true, std::string::npos, std::chrono::seconds(30));
+    expect(collect(child, "", true, std::string::npos, std::chrono::seconds(30)),
+           failure("name too long"));
     close(word);
-    expect(result, {reset_and_prompt, "vantrel: name too long\n", 1});
 }
 
 TEST(Vantrel, LeavesTheRestOfAFileToTheNextRun)
 {
     const int names = memfd_create("names", MFD_CLOEXEC);
     ASSERT_GE(names, 0);
-    const std::string text = "velmot\n\nBob and more\n";
-    ASSERT_EQ(write(names, text.data(), text.size()), text.size());
-    ASSERT_EQ(lseek(names, 0, SEEK_SET), 0);
+    ASSERT_EQ(pwrite(names, "velmot\n\nBob and more\n", 21, 0), 21);
     // Two runs on the one open file: each takes its word, and the offset stands just past it.
     const struct {
-        std::string verdict;
+        Expected expected;
         off_t offset;
     } runs[] = {{praise("velmot"), 6}, {insult("Bob"), 11}};
     for (const auto &r : runs) {
-        expect(run(VANTREL, "", {}, {names}), {reset_and_prompt + r.verdict, "", 0});
+        Child child = spawn(VANTREL, {}, {names});
+        expect(collect(child), r.expected);
         EXPECT_EQ(lseek(names, 0, SEEK_CUR), r.offset);
     }
     close(names);
@@ -257,7 +243,9 @@ TEST(Vantrel, ClearsTheTerminalAndPromptsBeforeReading)
     const std::string screen = "\x1b[2J\x1b[1;1HHi, what's your name?\r\n";
     EXPECT_EQ(collect(child, "", false, screen.size()).out, screen);
     ASSERT_EQ(write(terminal, "velmot\n", 7), 7);
-    expect(collect(child), {"velmot\r\n" + praise("velmot"), "", 0});
+    expect(collect(child),
+           {screen + "velmot\r\nThat's a great name, velmot, you should be proud of yourself.", "",
+            0});
 }
 
 } // namespace
