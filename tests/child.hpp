@@ -119,13 +119,15 @@ inline Child spawn(const char *program, const std::vector<std::string> &args = {
     check(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, err) == 0, "socketpair");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    for (auto [fd, from] : {std::pair{0, in[0]}, {1, out[1]}, {2, err[1]}}) {
-        from = from >= 0 ? from : fd == 0 ? streams.in : streams.out;
-        if (from == closed)
+    const int from[] = {streams.in == piped ? in[0] : streams.in,
+                        streams.out == piped ? out[1] : streams.out, err[1]};
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (from[fd] == closed)
             posix_spawn_file_actions_addclose(&actions, fd);
         else
-            posix_spawn_file_actions_adddup2(&actions, from, fd);
+            posix_spawn_file_actions_adddup2(&actions, from[fd], fd);
     }
+
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
@@ -194,6 +196,15 @@ inline bool read_into(int fd, std::string &text, std::size_t most)
     return n > 0;
 }
 
+// Writes what fd, which does not block, takes of input, and drops that from input; all of it
+// once the reader is gone.
+inline void write_some(int fd, std::string_view &input)
+{
+    const ssize_t n = write(fd, input.data(), input.size());
+    check(n >= 0 || errno == EAGAIN || errno == EPIPE, "write");
+    input.remove_prefix(n >= 0 ? static_cast<std::size_t>(n) : errno == EPIPE ? input.size() : 0);
+}
+
 // Writes input to the child, closes its standard input when close_input is set, and reads its
 // output until it holds `until` bytes in all, or else to the end, and then reaps the child. A
 // child that for `quiet` neither takes input over a pipe, writes nor ends is given up on.
@@ -213,14 +224,8 @@ inline const Result &collect(Child &child, std::string_view input = {}, bool clo
             give_up(child.pid, "taking input, writing or ending", quiet);
             break;
         }
-        if (watch[0].revents != 0) {
-            // As much of the input as the pipe takes; all of it once the reader is gone.
-            const ssize_t n = write(child.in, input.data(), input.size());
-            check(n >= 0 || errno == EAGAIN || errno == EPIPE, "write");
-            input.remove_prefix(n >= 0           ? static_cast<std::size_t>(n)
-                                : errno == EPIPE ? input.size()
-                                                 : 0);
-        }
+        if (watch[0].revents != 0)
+            write_some(child.in, input);
         if (watch[1].revents != 0 && !read_into(child.out, result.out, until - result.out.size()))
             close_fd(child.out);
         if (watch[2].revents != 0 && read_into(child.err, result.err, std::string::npos))
