@@ -127,6 +127,8 @@ Result run_in_pieces(const std::vector<std::string> &pieces, bool no_descriptors
             }
         }
     };
+    // Once the prompt is out, the program runs, past the loading of an emulator's libraries.
+    collect(child, "", false, reset_and_prompt.size());
     if (no_descriptors && idle()) {
         const rlimit none{0, 0};
         check(prlimit(child.pid, RLIMIT_NOFILE, &none, nullptr) == 0, "prlimit");
