@@ -41,14 +41,12 @@ Expected failure(const std::string &line)
     return {reset_and_prompt, "vantrel: " + line + "\n", 1};
 }
 
-// A socket over which `sent` came, and then a reset: its peer closed with input left unread.
-int reset_connection(std::string_view sent)
+// A socket over which "Velm" came, and then a reset: its peer closed with input left unread.
+int reset_connection()
 {
     int ends[2];
     check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0, "socketpair");
-    check(write(ends[0], sent.data(), sent.size()) == static_cast<ssize_t>(sent.size()) &&
-              write(ends[1], "x", 1) == 1,
-          "write");
+    check(write(ends[0], "Velm", 4) == 4 && write(ends[1], "x", 1) == 1, "write");
     close(ends[0]);
     return ends[1];
 }
@@ -59,7 +57,6 @@ struct Case {
     Expected expected;
     int from = piped;
     bool input_left_open = false; // the answer must come without the end of input
-    std::vector<std::string> args = {};
 };
 
 TEST(Vantrel, AnswersEachInputWithTheExactDialogue)
@@ -87,14 +84,13 @@ TEST(Vantrel, AnswersEachInputWithTheExactDialogue)
         {"closed standard input", "", insult(""), closed},
         {"the rest of the line to come", "Velmot and more\n", praise("Velmot"), piped, true},
         {"the line feed to come", "Velmot ", praise("Velmot"), piped, true},
-        {"arguments", "velmot\n", praise("velmot"), piped, false, {"--help", "Velmot", "-"}},
         {"a directory", "", failure("read error: Is a directory"), open_file("/", O_RDONLY)},
         {"a connection reset after part of the word", "",
-         failure("read error: Connection reset by peer"), reset_connection("Velm")},
+         failure("read error: Connection reset by peer"), reset_connection()},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        Child child = spawn(VANTREL, c.args, {c.from});
+        Child child = spawn(VANTREL, {}, {c.from});
         // The prompt is out before the program waits for input.
         EXPECT_EQ(collect(child, "", false, reset_and_prompt.size()).out, reset_and_prompt);
         expect(collect(child, c.input, !c.input_left_open), c.expected);
@@ -248,6 +244,78 @@ TEST(Vantrel, ClearsTheTerminalAndPromptsBeforeReading)
     expect(collect(child),
            {screen + "velmot\r\nThat's a great name, velmot, you should be proud of yourself.", "",
             0});
+}
+
+TEST(BothPrograms, IgnoreTheirArguments)
+{
+    const std::vector<std::string> argument_lists[] = {
+        {"--help"}, {"-n", "x", ""}, {"Velmot", "-"}};
+    for (const auto &args : argument_lists) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        Child hello = spawn(HELLO, args);
+        expect(collect(hello), {"Hello World!\n", "", 0});
+        Child vantrel = spawn(VANTREL, args);
+        expect(collect(vantrel, "velmot\n"), praise("velmot"));
+    }
+}
+
+TEST(BothPrograms, WriteTheirOutputOrSayWhyNot)
+{
+    const int full = open_file("/dev/full", O_WRONLY);
+    const int directory = open_file("/", O_RDONLY);
+    int gone[2]; // a pipe whose reader is gone
+    check(pipe2(gone, O_CLOEXEC) == 0 && close(gone[0]) == 0, "pipe2");
+    const int file = memfd_create("output", MFD_CLOEXEC);
+    check(file >= 0, "memfd_create");
+    const std::string hello = "hello: write error: ";
+    const std::string vantrel = "vantrel: write error: ";
+    const std::string too_large = vantrel + "File too large\n";
+    const std::string &prompt = reset_and_prompt;
+    const struct {
+        const char *program;
+        Streams streams;
+        int file_size;     // the limit on the size of a file the program writes, 0 for none
+        std::string input; // left open
+        Expected expected; // its output the bytes that went out to the file, if any
+    } cases[] = {
+        // hello reads nothing: standard input stays open and empty, as in every row.
+        {HELLO, {}, 0, "", {"Hello World!\n", "", 0}},
+        {HELLO, {piped, full}, 0, "", {"", hello + "No space left on device\n", 1}},
+        {HELLO, {piped, closed}, 0, "", {"", hello + "Bad file descriptor\n", 1}},
+        // A program whose reader is gone is ended by SIGPIPE, as others are, unless ignored.
+        {HELLO, {piped, gone[1]}, 0, "", {"", "", 128 + SIGPIPE}},
+        {HELLO, {piped, gone[1], true}, 0, "", {"", hello + "Broken pipe\n", 1}},
+        // Part of a write goes out to the file before its size limit.
+        {HELLO, {piped, file, true}, 5, "", {"Hello", hello + "File too large\n", 1}},
+        // The prompt cannot be written, so vantrel must not wait for a name.
+        {VANTREL, {piped, full}, 0, "", {"", vantrel + "No space left on device\n", 1}},
+        {VANTREL, {piped, closed}, 0, "", {"", vantrel + "Bad file descriptor\n", 1}},
+        {VANTREL, {piped, gone[1]}, 0, "", {"", "", 128 + SIGPIPE}},
+        {VANTREL, {piped, gone[1], true}, 0, "", {"", vantrel + "Broken pipe\n", 1}},
+        {VANTREL, {piped, file, true}, 20, "", {prompt.substr(0, 20), too_large, 1}},
+        // Nor read input that fails, and report that failure instead.
+        {VANTREL, {directory, full}, 0, "", {"", vantrel + "No space left on device\n", 1}},
+        // The answer cannot be written: none of it, or only its start.
+        {VANTREL, {piped, file, true}, 32, "velmot\n", {prompt, too_large, 1}},
+        {VANTREL, {piped, file, true}, 46, "velmot\n", {prompt + "That's a great", too_large, 1}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.program << ", row " << &c - cases);
+        std::vector<std::string> limit;
+        if (c.file_size != 0)
+            limit = {"prlimit", "--fsize=" + std::to_string(c.file_size)};
+        Child child = spawn(c.program, {}, c.streams, limit);
+        Result result = collect(child, c.input, false);
+        if (c.file_size != 0) {
+            result.out.resize(64);
+            const ssize_t size = pread(file, result.out.data(), result.out.size(), 0);
+            check(size >= 0 && ftruncate(file, 0) == 0 && lseek(file, 0, SEEK_SET) == 0, "file");
+            result.out.resize(static_cast<std::size_t>(size));
+        }
+        expect(result, c.expected);
+    }
+    for (const int fd : {full, directory, gone[1], file})
+        close(fd);
 }
 
 } // namespace
