@@ -43,7 +43,7 @@ try {
     // ended at the pause is not joined to the next.
     std::string more;
     const bool input_open = fcntl(STDIN_FILENO, F_GETFD) != -1;
-    for (bool reading = input_open; reading;) {
+    while (input_open) {
         try {
             // At most one byte more than the name can hold: the extractor stops at the
             // string's greatest length as if the word ended there, so a word too long for
@@ -53,22 +53,26 @@ try {
                 std::cin >> name;
             else
                 std::cin >> std::noskipws >> more;
-            reading = false;
+            name += more;
+            break;
         } catch (const std::ios_base::failure &failure) {
             if (failure.code() != std::errc::resource_unavailable_try_again)
                 throw;
-            std::cin.clear();
+            // The extractor appends each byte as it takes it: what it took before the
+            // pause is in the string it was reading into, and is part of the word.
+            name += more;
         }
-        name += more;
-        // After a pause, wait until there is more input, or its end, to read.
+        std::cin.clear();
+        // Wait until there is more input, or its end, to read.
         pollfd input{STDIN_FILENO, POLLIN, 0};
-        if (reading && poll(&input, 1, -1) == -1 && errno != EINTR)
+        if (poll(&input, 1, -1) == -1 && errno != EINTR)
             throw std::ios_base::failure("poll", {errno, std::generic_category()});
     }
     // The input after the word is left to the next reader where it can seek: the bytes read
-    // past the word, which the stream holds unless the input ended, are given back.
+    // past the word, which the stream holds unless the input ended, are given back. Where the
+    // input cannot seek, as a pipe cannot, the seek fails and they are gone.
     if (input_open && !std::cin.eof())
-        lseek(STDIN_FILENO, -std::cin.rdbuf()->in_avail(), SEEK_CUR);
+        static_cast<void>(lseek(STDIN_FILENO, -std::cin.rdbuf()->in_avail(), SEEK_CUR));
 
     // Praise for the name in either of its two forms, an insult for any other word.
     const char *head = "That's a stupid fucking name, ";
@@ -77,8 +81,7 @@ try {
         head = "That's a great name, ";
         tail = ", you should be proud of yourself.";
     }
-    std::cout << head << name << tail;
-    std::cout << std::flush;
+    std::cout << head << name << tail << std::flush;
     return 0;
 } catch (const std::bad_alloc &) {
     // The name is already released; nothing more goes to standard output.
