@@ -1,4 +1,4 @@
-// Runs a built program as a child process, talks to it and checks what it did.
+// Runs a built program as a child process, talks to it as a user would and checks what it did.
 #ifndef TESTS_CHILD_HPP
 #define TESTS_CHILD_HPP
 
@@ -13,48 +13,57 @@
 #include <spawn.h>
 #include <string>
 #include <string_view>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
 // What the child gets as its standard input or output: a pipe to the test, nothing, or else a
-// descriptor of the test's own, such as an open file, a socket or a terminal.
+// descriptor of the test's own, such as an open file, a socket or a pipe.
 constexpr int piped = -2;
 constexpr int closed = -1;
 
-// How long a child may go without doing anything the test can see (taking input, writing,
-// ending) before the test gives up on it: far longer than any step takes, even emulated.
+// How long a child may go without any progress the test can see (taking input, from a pipe or a
+// file, writing or ending) before the test gives up on it: far longer than any step takes, even
+// emulated on a busy machine.
 constexpr std::chrono::seconds patience{3};
 
-struct Streams {
+// One run of a program: what it is given, and what the test does while it runs.
+struct Run {
+    const char *program = VANTREL;
+    std::vector<std::string>
+        input{};                  // pieces, each sent once the child has taken the last and waits
+    bool input_left_open = false; // the answer must come without the end of input
+    bool input_ends_with_last = false; // the last piece and the end of input come together
     int in = piped;
     int out = piped;
-    // The test ignores SIGPIPE and SIGXFSZ; the child gets their default actions unless set.
-    bool signals_ignored = false;
+    bool nonblocking_input = false; // a pipe, in non-blocking mode
+    bool terminal = false;          // standard input and output one pseudo-terminal
+    std::string typed_ahead{};      // typed at the terminal before the program starts
+    bool signals_ignored = false;   // SIGPIPE and SIGXFSZ ignored, rather than at their defaults
+    std::vector<std::string> args{};
+    std::vector<std::string> wrapper{}; // words that start the program, such as prlimit's or env's
+    void (*once_waiting)(pid_t) = nullptr; // done to the child once it first waits for input
+};
+
+// What a child must write and how it must end; a line on standard error must come in one write.
+struct Expected {
+    std::string out{}; // what the test reads: output to a regular file is read from the file
+    std::string err{};
+    int status = 0;
+    int signal = 0; // the signal that ends the child, which then has no exit status
 };
 
 struct Result {
-    std::string out;
-    std::string err;
-    int err_writes; // how many writes standard error, a socket keeping each apart, received
-    int status;     // the exit status, or 128 plus the signal that ended the child
-};
-
-struct Child {
-    pid_t pid;
-    int in;        // write end of the child's standard input, -1 unless piped or once closed
-    int out;       // read end of its standard output, -1 unless piped
-    int err;       // the test's end of its standard error
-    Result result; // what it has written so far, and how it ended once it has
-};
-
-// What a child must write and end with; a line on standard error must come in one write.
-struct Expected {
-    std::string out;
-    std::string err;
-    int status;
+    std::string out{};
+    std::string err{};
+    int err_writes = 0; // how many writes standard error, a socket keeping each apart, received
+    int status = -1;
+    int signal = 0;
 };
 
 // Throws std::system_error with errno's reason and what failed, unless ok.
@@ -89,74 +98,8 @@ inline void close_fd(int &fd)
     return true;
 }();
 
-// Starts program with args, after the words of `wrapper` that limit it (prlimit or env and
-// their options) if any. A built program, named by its path, is started through the emulator
-// that runs the target's code here when the tests were built for another CPU (EMULATOR, its
-// words as a list of string literals).
-inline Child spawn(const char *program, const std::vector<std::string> &args = {},
-                   Streams streams = {}, std::vector<std::string> wrapper = {})
-{
-    std::vector<std::string> words = std::move(wrapper);
-#ifdef EMULATOR
-    if (std::string_view(program).find('/') != std::string_view::npos)
-        words.insert(words.end(), {EMULATOR});
-#endif
-    words.emplace_back(program);
-    words.insert(words.end(), args.begin(), args.end());
-
-    // The test process outlives children that leave their input unread, and writes no file
-    // beyond a limit.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
-    // The child's end of a pipe is the read end for its input, the write end for its output.
-    int in[2] = {-1, -1};
-    int out[2] = {-1, -1};
-    check((streams.in != piped || pipe2(in, O_CLOEXEC) == 0) &&
-              (streams.out != piped || pipe2(out, O_CLOEXEC) == 0),
-          "pipe2");
-    // Standard error is a socket that keeps each write a message of its own.
-    int err[2];
-    check(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, err) == 0, "socketpair");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const int from[] = {streams.in == piped ? in[0] : streams.in,
-                        streams.out == piped ? out[1] : streams.out, err[1]};
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (from[fd] == closed)
-            posix_spawn_file_actions_addclose(&actions, fd);
-        else
-            posix_spawn_file_actions_adddup2(&actions, from[fd], fd);
-    }
-
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    if (!streams.signals_ignored) {
-        sigaddset(&defaults, SIGPIPE);
-        sigaddset(&defaults, SIGXFSZ);
-    }
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<char *> argv(words.size() + 1);
-    std::transform(words.begin(), words.end(), argv.begin(),
-                   [](auto &word) { return word.data(); });
-    Child child{-1, in[1], out[0], err[0], {"", "", 0, -1}};
-    const int error =
-        posix_spawnp(&child.pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    close_fd(in[0]);
-    close_fd(out[1]);
-    close_fd(err[1]);
-    if (error != 0)
-        throw std::system_error(error, std::generic_category(), program);
-    return child;
-}
-
-// The first line of the child's file in /proc, such as "stat" or "wchan".
-inline std::string proc_line(pid_t pid, const char *file)
+// The first line of the child's file in /proc, such as "stat", "wchan" or "fdinfo/0".
+inline std::string proc_line(pid_t pid, const std::string &file)
 {
     std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
     std::string line;
@@ -172,23 +115,12 @@ inline char state(pid_t pid)
     return name_end == std::string::npos ? '?' : fields.at(name_end + 2);
 }
 
-// Fails the test with what the child did not do in time and what it is doing instead, such as
-// waiting in a read, and kills it.
-inline void give_up(pid_t pid, const std::string &not_done, std::chrono::seconds waited = patience)
-{
-    const std::string waiting_in = proc_line(pid, "wchan");
-    ADD_FAILURE() << proc_line(pid, "comm") << " (pid " << pid << ") went " << waited.count()
-                  << " s without " << not_done << ", still running: state " << state(pid)
-                  << (waiting_in.empty() || waiting_in == "0" ? "" : ", waiting in " + waiting_in);
-    kill(pid, SIGKILL);
-}
-
-// Appends what one read of at most `most` bytes of fd gives to text; false at the end of file. A
-// pseudo-terminal whose other side is closed reports EIO, which counts as the end too.
-inline bool read_into(int fd, std::string &text, std::size_t most)
+// Appends what one read of fd gives to text; false at the end of file. A pseudo-terminal whose
+// other side is closed reports EIO, which counts as the end too.
+inline bool read_into(int fd, std::string &text)
 {
     char buffer[65536];
-    const ssize_t n = read(fd, buffer, std::min(most, sizeof buffer));
+    const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EIO)
         return false;
     check(n >= 0, "read");
@@ -196,62 +128,269 @@ inline bool read_into(int fd, std::string &text, std::size_t most)
     return n > 0;
 }
 
-// Writes what fd, which does not block, takes of input, and drops that from input; all of it
-// once the reader is gone.
-inline void write_some(int fd, std::string_view &input)
+// What a child leaves behind on a descriptor it shares: the file status flags and, of a
+// terminal, its attributes.
+inline std::string settings(int fd)
 {
-    const ssize_t n = write(fd, input.data(), input.size());
-    check(n >= 0 || errno == EAGAIN || errno == EPIPE, "write");
-    input.remove_prefix(n >= 0 ? static_cast<std::size_t>(n) : errno == EPIPE ? input.size() : 0);
+    std::string flags = std::to_string(fcntl(fd, F_GETFL));
+    termios attributes{};
+    if (tcgetattr(fd, &attributes) == 0)
+        flags.append(reinterpret_cast<const char *>(&attributes), sizeof attributes);
+    return flags;
 }
 
-// Writes input to the child, closes its standard input when close_input is set, and reads its
-// output until it holds `until` bytes in all, or else to the end, and then reaps the child. A
-// child that for `quiet` neither takes input over a pipe, writes nor ends is given up on.
-inline const Result &collect(Child &child, std::string_view input = {}, bool close_input = true,
-                             std::size_t until = std::string::npos,
-                             std::chrono::seconds quiet = patience)
-{
-    Result &result = child.result;
-    check(child.in < 0 || fcntl(child.in, F_SETFL, O_NONBLOCK) == 0, "fcntl");
-    while ((child.out >= 0 || child.err >= 0) && result.out.size() < until) {
-        if (input.empty() && close_input)
-            close_fd(child.in);
-        pollfd watch[3] = {{input.empty() ? -1 : child.in, POLLOUT, 0},
-                           {child.out, POLLIN, 0},
-                           {child.err, POLLIN, 0}};
-        if (poll(watch, 3, static_cast<int>(std::chrono::milliseconds(quiet).count())) <= 0) {
-            give_up(child.pid, "taking input, writing or ending", quiet);
-            break;
+// One run of a program as a child process. Once the child has written the expected output's
+// first line, the test checks that line; then, each time the child waits, having taken all it
+// was sent, the next step: what is done once it waits, a piece of input, the end of input.
+class Session {
+  public:
+    Session(const Run &run, const Expected &expected) : run_(run)
+    {
+        const int in_flags = O_CLOEXEC | (run.nonblocking_input ? O_NONBLOCK : 0);
+        check((run.in != piped || run.terminal || pipe2(in_, in_flags) == 0) &&
+                  (run.out != piped || run.terminal || pipe2(out_, O_CLOEXEC) == 0) &&
+                  socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, err_) == 0,
+              "pipe2");
+        int fds[3] = {run.in == piped ? in_[0] : run.in, run.out == piped ? out_[1] : run.out,
+                      err_[1]};
+        if (run.terminal) {
+            terminal_[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+            check(terminal_[0] >= 0 && grantpt(terminal_[0]) == 0 && unlockpt(terminal_[0]) == 0,
+                  "posix_openpt");
+            fds[0] = fds[1] = terminal_[1] = open_file(ptsname(terminal_[0]), O_RDWR | O_NOCTTY);
+            in_[1] = dup(terminal_[0]);
+            out_[0] = dup(terminal_[0]);
+            check(write(in_[1], run.typed_ahead.data(), run.typed_ahead.size()) >= 0, "write");
         }
-        if (watch[0].revents != 0)
-            write_some(child.in, input);
-        if (watch[1].revents != 0 && !read_into(child.out, result.out, until - result.out.size()))
-            close_fd(child.out);
-        if (watch[2].revents != 0 && read_into(child.err, result.err, std::string::npos))
-            ++result.err_writes;
-        else if (watch[2].revents != 0)
-            close_fd(child.err);
+        shared_[0] = run.terminal ? terminal_[0] : fds[0];
+        shared_[1] = run.out == piped ? -1 : fds[1];
+        for (int i = 0; i < 2; ++i)
+            before_[i] = shared_[i] < 0 ? "" : settings(shared_[i]);
+        pid_ = spawn(fds);
+        check(run.terminal || in_[1] < 0 || fcntl(in_[1], F_SETFL, O_NONBLOCK) == 0, "fcntl");
+        for (int *fd : {&out_[1], &err_[1], &terminal_[1]})
+            close_fd(*fd);
+        // The first line is checked where the test reads the output.
+        prompt_ = run.out == piped || run.terminal ? expected.out.find('\n') + 1 : 0;
+        prompt_expected_ = expected.out.substr(0, prompt_);
     }
-    if (result.out.size() == until)
-        return result; // the child goes on
-    int status = 0;
-    check(waitpid(child.pid, &status, 0) == child.pid, "waitpid");
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    close_fd(child.in);
-    close_fd(child.out);
-    close_fd(child.err);
-    return result;
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+    ~Session()
+    {
+        for (int *fd : {&in_[0], &in_[1], &out_[0], &err_[0], &terminal_[0]})
+            close_fd(*fd);
+    }
+
+    // Talks to the child until it ends, or until it makes no progress the test can see for
+    // `patience`: no output, no input taken from a pipe or a file, no end.
+    Result finish()
+    {
+        auto progress = observe();
+        auto last_progress = std::chrono::steady_clock::now();
+        while (!reaped()) {
+            step();
+            exchange();
+            auto seen = observe();
+            if (seen != progress) {
+                progress = std::move(seen);
+                last_progress = std::chrono::steady_clock::now();
+            } else if (std::chrono::steady_clock::now() - last_progress > patience) {
+                give_up();
+            }
+        }
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_TRUE(shared_[i] < 0 || settings(shared_[i]) == before_[i])
+                << "the child changed the settings of its descriptor " << i;
+        }
+        read_output_file();
+        return result_;
+    }
+
+  private:
+    // Starts the program on the descriptors 0 to 2 given, as a user's shell would. A built
+    // program, named by its path, is started through the emulator that runs the target's code
+    // here when the tests were built for another CPU (EMULATOR: its words as string literals).
+    pid_t spawn(const int (&fds)[3]) const
+    {
+        std::vector<std::string> words = run_.wrapper;
+#ifdef EMULATOR
+        if (std::string_view(run_.program).find('/') != std::string_view::npos)
+            words.insert(words.end(), {EMULATOR});
+#endif
+        words.emplace_back(run_.program);
+        words.insert(words.end(), run_.args.begin(), run_.args.end());
+        std::vector<char *> argv(words.size() + 1);
+        std::transform(words.begin(), words.end(), argv.begin(),
+                       [](auto &word) { return word.data(); });
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        for (int fd = 0; fd <= 2; ++fd) {
+            if (fds[fd] == closed)
+                posix_spawn_file_actions_addclose(&actions, fd);
+            else
+                posix_spawn_file_actions_adddup2(&actions, fds[fd], fd);
+        }
+        // The test ignores SIGPIPE and SIGXFSZ, to outlive children that leave their input
+        // unread and to write past a limit; the child gets their default actions unless set.
+        std::signal(SIGPIPE, SIG_IGN);
+        std::signal(SIGXFSZ, SIG_IGN);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        if (!run_.signals_ignored) {
+            sigaddset(&defaults, SIGPIPE);
+            sigaddset(&defaults, SIGXFSZ);
+        }
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        pid_t pid = -1;
+        const int error = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        if (error != 0)
+            throw std::system_error(error, std::generic_category(), run_.program);
+        return pid;
+    }
+
+    // The next step, once the first line is out and the child waits with nothing left unread.
+    void step()
+    {
+        unread_ = 0;
+        check(in_[0] < 0 || ioctl(in_[0], FIONREAD, &unread_) == 0, "ioctl");
+        if (in_[1] < 0 || !pending_.empty() || unread_ != 0 || state(pid_) == 'R' ||
+            (out_[0] >= 0 && result_.out.size() < prompt_))
+            return;
+        if (!waited_) {
+            EXPECT_EQ(result_.out.substr(0, prompt_), prompt_expected_) << "before any input";
+            waited_ = true;
+            if (run_.once_waiting != nullptr)
+                return run_.once_waiting(pid_);
+        }
+        if (next_ < run_.input.size())
+            pending_ = run_.input[next_++];
+        else if (!run_.input_left_open)
+            close_fd(in_[1]);
+    }
+
+    // Writes what the child takes of the pending input, and reads what it writes.
+    void exchange()
+    {
+        pollfd watch[3] = {{pending_.empty() ? -1 : in_[1], POLLOUT, 0},
+                           {out_[0], POLLIN, 0},
+                           {err_[0], POLLIN, 0}};
+        check(poll(watch, 3, 10) >= 0, "poll");
+        if (watch[0].revents != 0) {
+            const ssize_t n = write(in_[1], pending_.data(), pending_.size());
+            check(n >= 0 || errno == EAGAIN || errno == EPIPE, "write");
+            pending_.remove_prefix(n >= 0 ? static_cast<std::size_t>(n) : pending_.size());
+            if (pending_.empty() && next_ == run_.input.size() && run_.input_ends_with_last)
+                close_fd(in_[1]);
+        }
+        if (watch[1].revents != 0 && !read_into(out_[0], result_.out))
+            close_fd(out_[0]);
+        if (watch[2].revents != 0 && read_into(err_[0], result_.err))
+            ++result_.err_writes;
+        else if (watch[2].revents != 0)
+            close_fd(err_[0]);
+    }
+
+    // What the test sees of the child's progress: output, input taken from a pipe or a file,
+    // streams closed.
+    std::string observe() const
+    {
+        return std::to_string(result_.out.size() + result_.err.size()) + ' ' +
+               std::to_string(pending_.size()) + ' ' + std::to_string(unread_) + ' ' +
+               std::to_string(out_[0] + err_[0]) + ' ' + proc_line(pid_, "fdinfo/0");
+    }
+
+    // Whether the child has ended, once it has closed its output, and how.
+    bool reaped()
+    {
+        int status = 0;
+        if (out_[0] >= 0 || err_[0] >= 0 || waitpid(pid_, &status, wait_options_) == 0)
+            return false;
+        result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result_.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        return true;
+    }
+
+    // Fails the test with what the child is doing, such as waiting in a read, and kills it.
+    void give_up()
+    {
+        const std::string waiting_in = proc_line(pid_, "wchan");
+        ADD_FAILURE() << proc_line(pid_, "comm") << " (pid " << pid_ << ") made no progress for "
+                      << patience.count() << " s: state " << state(pid_)
+                      << (waiting_in.empty() || waiting_in == "0" ? "" : ", in " + waiting_in)
+                      << ", output so far: " << testing::PrintToString(result_.out);
+        kill(pid_, SIGKILL);
+        for (int *fd : {&out_[0], &err_[0]})
+            close_fd(*fd);
+        wait_options_ = 0;
+    }
+
+    // Output to a regular file is read back from it, and the file emptied for the next run.
+    void read_output_file()
+    {
+        struct stat file {};
+        if (run_.out < 0 || fstat(run_.out, &file) != 0 || !S_ISREG(file.st_mode))
+            return;
+        result_.out.resize(static_cast<std::size_t>(file.st_size));
+        check(pread(run_.out, result_.out.data(), result_.out.size(), 0) == file.st_size &&
+                  ftruncate(run_.out, 0) == 0 && lseek(run_.out, 0, SEEK_SET) == 0,
+              "output file");
+    }
+
+    const Run &run_;
+    int in_[2] = {-1, -1};  // the child's standard input, if a pipe or a terminal: its end, ours
+    int out_[2] = {-1, -1}; // its standard output likewise
+    int err_[2] = {-1, -1}; // its standard error, a socket that keeps each write apart
+    int terminal_[2] = {-1, -1}; // a terminal's master, and the device the child gets
+    int shared_[2] = {-1, -1};   // what the child shares with the test and must leave as found
+    std::string before_[2];
+    pid_t pid_ = -1;
+    std::size_t prompt_ = 0;
+    std::string prompt_expected_;
+    std::size_t next_ = 0; // the next piece of input
+    std::string_view pending_;
+    int unread_ = 0; // what the child has yet to take of what was sent
+    bool waited_ = false;
+    int wait_options_ = WNOHANG; // for waitpid(2), which waits once the child is killed
+    Result result_;
+};
+
+inline Result run(const Run &run, const Expected &expected)
+{
+    return Session(run, expected).finish();
 }
 
-// Checks each of the output, standard error and status that result holds against expected.
+// Checks each of the output, standard error and ending that result holds against expected.
 inline void expect(const Result &result, const Expected &expected)
 {
     EXPECT_TRUE(result.out == expected.out)
         << "output: " << testing::PrintToString(result.out.substr(0, 200));
     EXPECT_EQ(result.err, expected.err);
     EXPECT_EQ(result.err_writes, expected.err.empty() ? 0 : 1);
-    EXPECT_EQ(result.status, expected.status);
+    EXPECT_EQ(result.status, expected.signal != 0 ? -1 : expected.status);
+    EXPECT_EQ(result.signal, expected.signal);
+}
+
+struct Row {
+    const char *what;
+    Run run;
+    Expected expected;
+};
+
+// Runs each row and checks it, and stops at the first that fails.
+inline void check_rows(const std::vector<Row> &rows)
+{
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        expect(run(row.run, row.expected), row.expected);
+        if (testing::Test::HasFailure())
+            return;
+    }
 }
 
 #endif

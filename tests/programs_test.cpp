@@ -1,8 +1,6 @@
 #include "child.hpp"
 
-#include <cstdlib>
 #include <elf.h>
-#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 
@@ -22,23 +20,20 @@ namespace {
 
 const std::string reset_and_prompt = "\x1b[2J\x1b[1;1HHi, what's your name?\n";
 
-Expected praise(const std::string &name)
+Expected praise(const std::string &name, const std::string &before = reset_and_prompt)
 {
-    return {reset_and_prompt + "That's a great name, " + name +
-                ", you should be proud of yourself.",
-            "", 0};
+    return {.out = before + "That's a great name, " + name + ", you should be proud of yourself."};
 }
 
 Expected insult(const std::string &name)
 {
-    return {reset_and_prompt + "That's a stupid fucking name, " + name +
-                ", you should be ashamed of yourself.",
-            "", 0};
+    return {.out = reset_and_prompt + "That's a stupid fucking name, " + name +
+                   ", you should be ashamed of yourself."};
 }
 
 Expected failure(const std::string &line)
 {
-    return {reset_and_prompt, "vantrel: " + line + "\n", 1};
+    return {.out = reset_and_prompt, .err = "vantrel: " + line + "\n", .status = 1};
 }
 
 // A socket over which "Velm" came, and then a reset: its peer closed with input left unread.
@@ -51,124 +46,110 @@ int reset_connection()
     return ends[1];
 }
 
-struct Case {
-    const char *what;
-    std::string input;
-    Expected expected;
-    int from = piped;
-    bool input_left_open = false; // the answer must come without the end of input
-};
-
 TEST(Vantrel, AnswersEachInputWithTheExactDialogue)
 {
     const std::string long_word(3 << 20, 'x');
-    const Case cases[] = {
-        {"the name", "Velmot\n", praise("Velmot")},
-        {"the name in lower case", "velmot\n", praise("velmot")},
-        {"capitals", "VELMOT\n", insult("VELMOT")},
-        {"the last letter a capital", "VelmoT\n", insult("VelmoT")},
-        {"a longer word", "Velmot!\n", insult("Velmot!")},
-        {"a shorter word", "Velmo\n", insult("Velmo")},
-        {"leading whitespace", " \t\v\f\r\n\n  velmot\n", praise("velmot")},
-        {"leading whitespace beyond a read", std::string(100 << 10, ' ') + "velmot",
+    const int directory = open_file("/", O_RDONLY);
+    const int write_only = open_file("/dev/null", O_WRONLY);
+    const int reset = reset_connection();
+    // The terminal turns each line feed the program writes into CR LF, and echoes the typing.
+    const std::string screen = "\x1b[2J\x1b[1;1HHi, what's your name?\r\n";
+    check_rows({
+        {"the name", {.input = {"Velmot\n"}}, praise("Velmot")},
+        {"the name in lower case", {.input = {"velmot\n"}}, praise("velmot")},
+        {"capitals", {.input = {"VELMOT\n"}}, insult("VELMOT")},
+        {"the last letter a capital", {.input = {"VelmoT\n"}}, insult("VelmoT")},
+        {"a longer word", {.input = {"Velmot!\n"}}, insult("Velmot!")},
+        {"a shorter word", {.input = {"Velmo\n"}}, insult("Velmo")},
+        {"leading whitespace", {.input = {" \t\v\f\r\n\n  velmot\n"}}, praise("velmot")},
+        {"leading whitespace beyond a read",
+         {.input = {std::string(100 << 10, ' ') + "velmot"}},
          praise("velmot")},
-        {"a CR LF line end", "Velmot\r\n", praise("Velmot")},
-        {"no final line feed", "velmot", praise("velmot")},
-        {"empty input", "", insult("")},
-        {"whitespace only", " \t\r\n\n", insult("")},
-        {"a second word and line", "Velmot is\nhere\n", praise("Velmot")},
-        {"a tab after the word", "velmot\tx\n", praise("velmot")},
-        {"UTF-8 letters", "V\xc3\xa9lmot\n", insult("V\xc3\xa9lmot")},
-        {"a NUL byte after the name", "Velmot\0\n"s, insult("Velmot\0"s)},
-        {"a word of several MiB", long_word, insult(long_word)},
-        {"closed standard input", "", insult(""), closed},
-        {"the rest of the line to come", "Velmot and more\n", praise("Velmot"), piped, true},
-        {"the line feed to come", "Velmot ", praise("Velmot"), piped, true},
-        {"a directory", "", failure("read error: Is a directory"), open_file("/", O_RDONLY)},
-        {"a connection reset after part of the word", "",
-         failure("read error: Connection reset by peer"), reset_connection()},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        Child child = spawn(VANTREL, {}, {c.from});
-        // The prompt is out before the program waits for input.
-        EXPECT_EQ(collect(child, "", false, reset_and_prompt.size()).out, reset_and_prompt);
-        expect(collect(child, c.input, !c.input_left_open), c.expected);
-        if (c.from >= 0)
-            close(c.from);
-    }
-}
-
-// Runs vantrel on a non-blocking pipe, written a piece at a time, each once the last is taken,
-// and closed once the last is. With no_descriptors set, the child may open no descriptors once
-// it first waits (emulated, the emulator can open none either: it is the program's process).
-Result run_in_pieces(const std::vector<std::string> &pieces, bool no_descriptors = false)
-{
-    int input[2];
-    check(pipe2(input, O_CLOEXEC | O_NONBLOCK) == 0, "pipe2");
-    Child child = spawn(VANTREL, {}, {input[0]});
-    close(input[0]);
-    // Waits until the child has taken all that the pipe holds and no longer runs: it then waits
-    // for more input, or has ended. False once the child is given up on.
-    const auto idle = [&child, &input] {
-        const auto deadline = std::chrono::steady_clock::now() + patience;
-        for (int unread = 0;; usleep(1000)) {
-            check(ioctl(input[1], FIONREAD, &unread) == 0, "ioctl");
-            if (unread == 0 && state(child.pid) != 'R')
-                return true;
-            if (std::chrono::steady_clock::now() > deadline) {
-                give_up(child.pid, "taking its input and waiting for more (" +
-                                       std::to_string(unread) + " bytes unread)");
-                return false;
-            }
-        }
-    };
-    // Once the prompt is out, the program runs, past the loading of an emulator's libraries.
-    collect(child, "", false, reset_and_prompt.size());
-    if (no_descriptors && idle()) {
-        const rlimit none{0, 0};
-        check(prlimit(child.pid, RLIMIT_NOFILE, &none, nullptr) == 0, "prlimit");
-    }
-    for (const std::string &piece : pieces) {
-        if (!idle())
-            break;
-        EXPECT_EQ(write(input[1], piece.data(), piece.size()), piece.size());
-    }
-    idle();
-    close(input[1]);
-    return collect(child);
-}
-
-TEST(Vantrel, WaitsForNonBlockingInputAndGoesOnWithTheWord)
-{
-    const struct {
-        const char *what;
-        std::vector<std::string> pieces;
-        Expected expected;
-    } cases[] = {
-        {"the word split", {"vel", "mot\n"}, praise("velmot")},
-        {"whitespace, then the word", {" \n\t", "Velmot\n"}, praise("Velmot")},
-        {"a pause at the end of the word", {"vel", "mot", "\nBob\n"}, praise("velmot")},
-        {"the word split, no line feed", {"Vel", "mot"}, praise("Velmot")},
+        {"a CR LF line end", {.input = {"Velmot\r\n"}}, praise("Velmot")},
+        {"a tab after the word", {.input = {"velmot\tx\n"}}, praise("velmot")},
+        {"a vertical tab after the word", {.input = {"velmot\vx"}}, praise("velmot")},
+        {"a form feed after the word", {.input = {"velmot\fx"}}, praise("velmot")},
+        {"a lone CR after the word", {.input = {"velmot\rx"}}, praise("velmot")},
+        {"no final line feed", {.input = {"velmot"}}, praise("velmot")},
+        {"empty input", {}, insult("")},
+        {"whitespace only", {.input = {" \t\r\n\n"}}, insult("")},
+        {"a second word and line", {.input = {"Velmot is\nhere\n"}}, praise("Velmot")},
+        {"UTF-8 letters", {.input = {"V\xc3\xa9lmot\n"}}, insult("V\xc3\xa9lmot")},
+        // 0xA0 is a space but for its top bit; a byte order mark is no whitespace either.
+        {"a byte whose low bits are a space",
+         {.input = {"V\xc3\xa0lmot\n"}},
+         insult("V\xc3\xa0lmot")},
+        {"a byte order mark", {.input = {"\xef\xbb\xbfvelmot\n"}}, insult("\xef\xbb\xbfvelmot")},
+        {"an ESC byte", {.input = {"vel\x1bmot\n"}}, insult("vel\x1bmot")},
+        {"a NUL byte after the name", {.input = {"Velmot\0\n"s}}, insult("Velmot\0"s)},
+        {"a word of several MiB", {.input = {long_word}}, insult(long_word)},
+        {"a UTF-8 locale and a dumb terminal, an em space after the word",
+         {.input = {"velmot\u2003x\n"}, .wrapper = {"env", "TERM=dumb", "LC_ALL=C.UTF-8"}},
+         insult("velmot\u2003x")},
+        {"the rest of the line to come",
+         {.input = {"Velmot and more\n"}, .input_left_open = true},
+         praise("Velmot")},
+        {"the line feed to come",
+         {.input = {"Velmot "}, .input_left_open = true},
+         praise("Velmot")},
+        {"closed standard input", {.in = closed}, insult("")},
+        {"a directory", {.in = directory}, failure("read error: Is a directory")},
+        {"input open for writing only",
+         {.in = write_only},
+         failure("read error: Bad file descriptor")},
+        {"a connection reset after part of the word",
+         {.in = reset},
+         failure("read error: Connection reset by peer")},
+        // Non-blocking input is waited for, and the word goes on after a pause.
+        {"the word split",
+         {.input = {"vel", "mot\n"}, .nonblocking_input = true},
+         praise("velmot")},
+        {"whitespace, then the word",
+         {.input = {" \n\t", "Velmot\n"}, .nonblocking_input = true},
+         praise("Velmot")},
+        {"a pause at the end of the word",
+         {.input = {"vel", "mot", "\nBob\n"}, .nonblocking_input = true},
+         praise("velmot")},
+        {"the word split, no line feed",
+         {.input = {"Vel", "mot"}, .nonblocking_input = true},
+         praise("Velmot")},
         // The wait then sees the pipe hung up, and no input to read.
-        {"the writer gone during a pause", {"Velmot"}, praise("Velmot")},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        expect(run_in_pieces(c.pieces), c.expected);
-    }
-}
-
-TEST(Vantrel, ReportsAWaitForInputThatFails)
-{
-#ifdef ADDRESS_SANITIZER
-    // The sanitize preset adds UndefinedBehaviorSanitizer, whose type checks probe memory
-    // through a pipe of their own.
-    GTEST_SKIP() << "UndefinedBehaviorSanitizer needs descriptors of its own";
+        {"the writer gone during a pause",
+         {.input = {"Velmot"}, .nonblocking_input = true},
+         praise("Velmot")},
+        {"the last piece and the end together",
+         {.input = {"vel", "mot"}, .input_ends_with_last = true, .nonblocking_input = true},
+         praise("velmot")},
+#ifndef ADDRESS_SANITIZER // whose type checks probe memory through a pipe of their own
+        // Without descriptors to open, poll(2) fails: the wait after the first piece of the word
+        // cannot be made, and vantrel must stop instead of trying again.
+        {"no wait possible",
+         {.input = {"vel"},
+          .nonblocking_input = true,
+          .once_waiting =
+              [](pid_t pid) {
+                  const rlimit none{0, 0};
+                  check(prlimit(pid, RLIMIT_NOFILE, &none, nullptr) == 0, "prlimit");
+              }},
+         failure("read error: Invalid argument")},
 #endif
-    // Without descriptors to open, poll(2) fails: the wait after the first piece of the word
-    // cannot be made, and vantrel must stop instead of trying again.
-    expect(run_in_pieces({"vel"}, true), failure("read error: Invalid argument"));
+        // Interrupted at the prompt, vantrel ends by the signal, as programs do.
+        {"SIGINT at the prompt",
+         {.input_left_open = true, .once_waiting = [](pid_t pid) { kill(pid, SIGINT); }},
+         {.out = reset_and_prompt, .signal = SIGINT}},
+        {"SIGTERM at the prompt",
+         {.input_left_open = true, .once_waiting = [](pid_t pid) { kill(pid, SIGTERM); }},
+         {.out = reset_and_prompt, .signal = SIGTERM}},
+        // At a terminal, which is left in the mode it was found in.
+        {"a terminal",
+         {.input = {"velmot\n"}, .terminal = true},
+         praise("velmot", screen + "velmot\r\n")},
+        {"typing ahead of the prompt",
+         {.terminal = true, .typed_ahead = "velmot\n"},
+         praise("velmot", "velmot\r\n" + screen)},
+    });
+    for (const int fd : {directory, write_only, reset})
+        close(fd);
 }
 
 TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
@@ -184,11 +165,12 @@ TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
     const std::vector<std::string> cap = {"prlimit", "--as=67108864"};
 #endif
     // An emulator that cannot cap its guest's memory fails to run any program so capped.
-    Child hello = spawn(HELLO, {}, {}, cap);
-    if (collect(hello).status != 0)
-        GTEST_SKIP() << "the emulator cannot run a program in capped memory: " << hello.result.err;
-    Child child = spawn(VANTREL, {}, {}, cap);
-    expect(collect(child, std::string(64 << 20, 'x')), failure("memory exhausted"));
+    const Result hello = run({.program = HELLO, .wrapper = cap}, {});
+    if (hello.status != 0)
+        GTEST_SKIP() << "the emulator cannot run a program in capped memory: " << hello.err;
+    check_rows({{"64 MiB",
+                 {.input = {std::string(64 << 20, 'x')}, .wrapper = cap},
+                 failure("memory exhausted")}});
 }
 
 TEST(Vantrel, RefusesAWordLongerThanTheStringCanHold)
@@ -203,59 +185,44 @@ TEST(Vantrel, RefusesAWordLongerThanTheStringCanHold)
     const int word = memfd_create("word", MFD_CLOEXEC);
     ASSERT_GE(word, 0);
     ASSERT_EQ(ftruncate(word, off_t{1} << 30 | off_t{100} << 20), 0);
-    Child child = spawn(VANTREL, {}, {word});
-    // Reading a file, the program shows nothing for seconds. A 32-bit MIPS process has 2 GiB to
-    // map, too little for the string to grow from 512 MiB to 1 GiB: memory runs out first.
-    expect(collect(child, "", true, std::string::npos, std::chrono::seconds(30)),
-           failure(header.e_machine == EM_MIPS ? "memory exhausted" : "name too long"));
+    // A 32-bit MIPS process has 2 GiB to map, too little for the string to grow from 512 MiB to
+    // 1 GiB: memory runs out first.
+    check_rows({{"1.1 GiB",
+                 {.in = word},
+                 failure(header.e_machine == EM_MIPS ? "memory exhausted" : "name too long")}});
     close(word);
 }
 
 TEST(Vantrel, LeavesTheRestOfAFileToTheNextRun)
 {
-    const int names = memfd_create("names", MFD_CLOEXEC);
-    ASSERT_GE(names, 0);
-    ASSERT_EQ(pwrite(names, "velmot\n\nBob and more\n", 21, 0), 21);
-    // Two runs on the one open file: each takes its word, and the offset stands just past it.
+    // Runs on one open file: each takes its word, and the offset stands just past it.
     const struct {
-        Expected expected;
-        off_t offset;
-    } runs[] = {{praise("velmot"), 6}, {insult("Bob"), 11}};
-    for (const auto &r : runs) {
-        Child child = spawn(VANTREL, {}, {names});
-        expect(collect(child), r.expected);
-        EXPECT_EQ(lseek(names, 0, SEEK_CUR), r.offset);
+        std::string names;
+        std::vector<std::pair<Expected, off_t>> runs;
+    } files[] = {
+        {"velmot\n\nBob and more\n", {{praise("velmot"), 6}, {insult("Bob"), 11}}},
+        // The word and the whitespace before it come in several reads.
+        {std::string(9000, ' ') + "Bob velmot", {{insult("Bob"), 9003}, {praise("velmot"), 9010}}},
+    };
+    for (const auto &file : files) {
+        const int names = memfd_create("names", MFD_CLOEXEC);
+        ASSERT_GE(names, 0);
+        ASSERT_EQ(write(names, file.names.data(), file.names.size()), file.names.size());
+        ASSERT_EQ(lseek(names, 0, SEEK_SET), 0);
+        for (const auto &[expected, offset] : file.runs) {
+            expect(run({.in = names}, expected), expected);
+            EXPECT_EQ(lseek(names, 0, SEEK_CUR), offset);
+        }
+        close(names);
     }
-    close(names);
-}
-
-TEST(Vantrel, ClearsTheTerminalAndPromptsBeforeReading)
-{
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    check(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0, "posix_openpt");
-    const int device = open_file(ptsname(terminal), O_RDWR | O_NOCTTY);
-    Child child = spawn(VANTREL, {}, {device, device});
-    close(device);
-    child.out = terminal;
-    // The terminal turns each line feed the program writes into CR LF, and echoes the typing.
-    const std::string screen = "\x1b[2J\x1b[1;1HHi, what's your name?\r\n";
-    EXPECT_EQ(collect(child, "", false, screen.size()).out, screen);
-    ASSERT_EQ(write(terminal, "velmot\n", 7), 7);
-    expect(collect(child),
-           {screen + "velmot\r\nThat's a great name, velmot, you should be proud of yourself.", "",
-            0});
 }
 
 TEST(BothPrograms, IgnoreTheirArguments)
 {
-    const std::vector<std::string> argument_lists[] = {
-        {"--help"}, {"-n", "x", ""}, {"Velmot", "-"}};
-    for (const auto &args : argument_lists) {
-        SCOPED_TRACE(testing::PrintToString(args));
-        Child hello = spawn(HELLO, args);
-        expect(collect(hello), {"Hello World!\n", "", 0});
-        Child vantrel = spawn(VANTREL, args);
-        expect(collect(vantrel, "velmot\n"), praise("velmot"));
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"--version"}, {"-n", "x", ""}, {"Velmot", "-"}}) {
+        check_rows({{"hello", {.program = HELLO, .args = args}, {.out = "Hello World!\n"}},
+                    {"vantrel", {.input = {"velmot\n"}, .args = args}, praise("velmot")}});
     }
 }
 
@@ -265,56 +232,83 @@ TEST(BothPrograms, WriteTheirOutputOrSayWhyNot)
     const int directory = open_file("/", O_RDONLY);
     int gone[2]; // a pipe whose reader is gone
     check(pipe2(gone, O_CLOEXEC) == 0 && close(gone[0]) == 0, "pipe2");
+    int filled[2]; // a pipe in non-blocking mode with no room left
+    check(pipe2(filled, O_CLOEXEC | O_NONBLOCK) == 0, "pipe2");
+    while (write(filled[1], "x", 1) == 1) {
+    }
     const int file = memfd_create("output", MFD_CLOEXEC);
     check(file >= 0, "memfd_create");
     const std::string hello = "hello: write error: ";
     const std::string vantrel = "vantrel: write error: ";
-    const std::string too_large = vantrel + "File too large\n";
     const std::string &prompt = reset_and_prompt;
-    const struct {
-        const char *program;
-        Streams streams;
-        int file_size;     // the limit on the size of a file the program writes, 0 for none
-        std::string input; // left open
-        Expected expected; // its output the bytes that went out to the file, if any
-    } cases[] = {
-        // hello reads nothing: standard input stays open and empty, as in every row.
-        {HELLO, {}, 0, "", {"Hello World!\n", "", 0}},
-        {HELLO, {piped, full}, 0, "", {"", hello + "No space left on device\n", 1}},
-        {HELLO, {piped, closed}, 0, "", {"", hello + "Bad file descriptor\n", 1}},
-        // A program whose reader is gone is ended by SIGPIPE, as others are, unless ignored.
-        {HELLO, {piped, gone[1]}, 0, "", {"", "", 128 + SIGPIPE}},
-        {HELLO, {piped, gone[1], true}, 0, "", {"", hello + "Broken pipe\n", 1}},
-        // Part of a write goes out to the file before its size limit.
-        {HELLO, {piped, file, true}, 5, "", {"Hello", hello + "File too large\n", 1}},
-        // The prompt cannot be written, so vantrel must not wait for a name.
-        {VANTREL, {piped, full}, 0, "", {"", vantrel + "No space left on device\n", 1}},
-        {VANTREL, {piped, closed}, 0, "", {"", vantrel + "Bad file descriptor\n", 1}},
-        {VANTREL, {piped, gone[1]}, 0, "", {"", "", 128 + SIGPIPE}},
-        {VANTREL, {piped, gone[1], true}, 0, "", {"", vantrel + "Broken pipe\n", 1}},
-        {VANTREL, {piped, file, true}, 20, "", {prompt.substr(0, 20), too_large, 1}},
-        // Nor read input that fails, and report that failure instead.
-        {VANTREL, {directory, full}, 0, "", {"", vantrel + "No space left on device\n", 1}},
-        // The answer cannot be written: none of it, or only its start.
-        {VANTREL, {piped, file, true}, 32, "velmot\n", {prompt, too_large, 1}},
-        {VANTREL, {piped, file, true}, 46, "velmot\n", {prompt + "That's a great", too_large, 1}},
+    const auto file_size = [](int bytes) {
+        return std::vector<std::string>{"prlimit", "--fsize=" + std::to_string(bytes)};
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.program << ", row " << &c - cases);
-        std::vector<std::string> limit;
-        if (c.file_size != 0)
-            limit = {"prlimit", "--fsize=" + std::to_string(c.file_size)};
-        Child child = spawn(c.program, {}, c.streams, limit);
-        Result result = collect(child, c.input, false);
-        if (c.file_size != 0) {
-            result.out.resize(64);
-            const ssize_t size = pread(file, result.out.data(), result.out.size(), 0);
-            check(size >= 0 && ftruncate(file, 0) == 0 && lseek(file, 0, SEEK_SET) == 0, "file");
-            result.out.resize(static_cast<std::size_t>(size));
-        }
-        expect(result, c.expected);
-    }
-    for (const int fd : {full, directory, gone[1], file})
+    // hello reads nothing: standard input stays open and empty.
+    check_rows({
+        {"hello", {.program = HELLO, .input_left_open = true}, {.out = "Hello World!\n"}},
+        {"hello, a full disk",
+         {.program = HELLO, .input_left_open = true, .out = full},
+         {.err = hello + "No space left on device\n", .status = 1}},
+        {"hello, no output",
+         {.program = HELLO, .input_left_open = true, .out = closed},
+         {.err = hello + "Bad file descriptor\n", .status = 1}},
+        // A program whose reader is gone is ended by SIGPIPE, as others are, unless ignored.
+        {"hello, the reader gone",
+         {.program = HELLO, .input_left_open = true, .out = gone[1]},
+         {.signal = SIGPIPE}},
+        {"hello, the reader gone, SIGPIPE ignored",
+         {.program = HELLO, .input_left_open = true, .out = gone[1], .signals_ignored = true},
+         {.err = hello + "Broken pipe\n", .status = 1}},
+        {"hello, a full pipe",
+         {.program = HELLO, .input_left_open = true, .out = filled[1]},
+         {.err = hello + "Resource temporarily unavailable\n", .status = 1}},
+        // Part of a write goes out to the file before its size limit.
+        {"hello, a file size limit",
+         {.program = HELLO, .input_left_open = true, .out = file, .wrapper = file_size(5)},
+         {.out = "Hello", .signal = SIGXFSZ}},
+        {"hello, a file size limit, SIGXFSZ ignored",
+         {.program = HELLO,
+          .input_left_open = true,
+          .out = file,
+          .signals_ignored = true,
+          .wrapper = file_size(5)},
+         {.out = "Hello", .err = hello + "File too large\n", .status = 1}},
+        // The prompt cannot be written, so vantrel must not wait for a name.
+        {"vantrel, a full disk",
+         {.input_left_open = true, .out = full},
+         {.err = vantrel + "No space left on device\n", .status = 1}},
+        {"vantrel, no output",
+         {.input_left_open = true, .out = closed},
+         {.err = vantrel + "Bad file descriptor\n", .status = 1}},
+        {"vantrel, the reader gone",
+         {.input_left_open = true, .out = gone[1]},
+         {.signal = SIGPIPE}},
+        {"vantrel, the reader gone, SIGPIPE ignored",
+         {.input_left_open = true, .out = gone[1], .signals_ignored = true},
+         {.err = vantrel + "Broken pipe\n", .status = 1}},
+        {"vantrel, a full pipe",
+         {.input_left_open = true, .out = filled[1]},
+         {.err = vantrel + "Resource temporarily unavailable\n", .status = 1}},
+        {"vantrel, a file size limit",
+         {.input_left_open = true, .out = file, .wrapper = file_size(20)},
+         {.out = prompt.substr(0, 20), .signal = SIGXFSZ}},
+        {"vantrel, a file size limit, SIGXFSZ ignored",
+         {.input_left_open = true, .out = file, .signals_ignored = true, .wrapper = file_size(20)},
+         {.out = prompt.substr(0, 20), .err = vantrel + "File too large\n", .status = 1}},
+        // Nor read input that fails, and report that failure instead.
+        {"vantrel, a full disk, input failing",
+         {.in = directory, .out = full},
+         {.err = vantrel + "No space left on device\n", .status = 1}},
+        // The answer cannot be written: none of it, or only its start.
+        {"vantrel, no room for the answer",
+         {.input = {"velmot\n"}, .out = file, .signals_ignored = true, .wrapper = file_size(32)},
+         {.out = prompt, .err = vantrel + "File too large\n", .status = 1}},
+        {"vantrel, room for part of the answer",
+         {.input = {"velmot\n"}, .out = file, .signals_ignored = true, .wrapper = file_size(46)},
+         {.out = prompt + "That's a great", .err = vantrel + "File too large\n", .status = 1}},
+    });
+    for (const int fd : {full, directory, gone[1], filled[0], filled[1], file})
         close(fd);
 }
 
