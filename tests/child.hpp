@@ -211,7 +211,7 @@ class Session {
     // Starts the program on the descriptors 0 to 2 given, as a user's shell would. A built
     // program, named by its path, is started through the emulator that runs the target's code
     // here when the tests were built for another CPU (EMULATOR: its words as string literals).
-    pid_t spawn(const int (&fds)[3]) const
+    [[nodiscard]] pid_t spawn(const int (&fds)[3]) const
     {
         std::vector<std::string> words = run_.wrapper;
 #ifdef EMULATOR
@@ -298,7 +298,7 @@ class Session {
 
     // What the test sees of the child's progress: output, input taken from a pipe or a file,
     // streams closed.
-    std::string observe() const
+    [[nodiscard]] std::string observe() const
     {
         return std::to_string(result_.out.size() + result_.err.size()) + ' ' +
                std::to_string(pending_.size()) + ' ' + std::to_string(unread_) + ' ' +
@@ -377,7 +377,7 @@ inline void expect(const Result &result, const Expected &expected)
 }
 
 struct Row {
-    const char *what;
+    std::string what;
     Run run;
     Expected expected;
 };

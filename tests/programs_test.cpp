@@ -206,9 +206,10 @@ TEST(Vantrel, LeavesTheRestOfAFileToTheNextRun)
     };
     for (const auto &file : files) {
         const int names = memfd_create("names", MFD_CLOEXEC);
-        ASSERT_GE(names, 0);
-        ASSERT_EQ(write(names, file.names.data(), file.names.size()), file.names.size());
-        ASSERT_EQ(lseek(names, 0, SEEK_SET), 0);
+        const auto size = static_cast<ssize_t>(file.names.size());
+        check(names >= 0 && write(names, file.names.data(), file.names.size()) == size &&
+                  lseek(names, 0, SEEK_SET) == 0,
+              "names");
         for (const auto &[expected, offset] : file.runs) {
             expect(run({.in = names}, expected), expected);
             EXPECT_EQ(lseek(names, 0, SEEK_CUR), offset);
@@ -238,75 +239,61 @@ TEST(BothPrograms, WriteTheirOutputOrSayWhyNot)
     }
     const int file = memfd_create("output", MFD_CLOEXEC);
     check(file >= 0, "memfd_create");
-    const std::string hello = "hello: write error: ";
-    const std::string vantrel = "vantrel: write error: ";
-    const std::string &prompt = reset_and_prompt;
     const auto file_size = [](int bytes) {
         return std::vector<std::string>{"prlimit", "--fsize=" + std::to_string(bytes)};
     };
-    // hello reads nothing: standard input stays open and empty.
+    // Output that fails, for both programs: the reason on standard error, or the signal that ends
+    // them, as it ends others, unless ignored. Part of a write goes out to a file before its size
+    // limit. The prompt cannot be written, so vantrel must not wait for a name.
+    const struct {
+        const char *what;
+        ::Run run;
+        std::string reason;
+        int signal = 0;
+    } outputs[] = {
+        {"a full disk", {.out = full}, "No space left on device"},
+        {"no output", {.out = closed}, "Bad file descriptor"},
+        {"the reader gone", {.out = gone[1]}, "", SIGPIPE},
+        {"the reader gone, SIGPIPE ignored",
+         {.out = gone[1], .signals_ignored = true},
+         "Broken pipe"},
+        {"a full pipe", {.out = filled[1]}, "Resource temporarily unavailable"},
+        {"a file size limit", {.out = file, .wrapper = file_size(5)}, "", SIGXFSZ},
+        {"a file size limit, SIGXFSZ ignored",
+         {.out = file, .signals_ignored = true, .wrapper = file_size(5)},
+         "File too large"},
+    };
+    std::vector<Row> rows;
+    for (const auto &[what, run, reason, signal] : outputs) {
+        for (const auto &[program, name, output] :
+             {std::tuple(HELLO, "hello"s, "Hello World!\n"s),
+              std::tuple(VANTREL, "vantrel"s, reset_and_prompt)}) {
+            Row row{name + ", " + what, run, {.signal = signal}};
+            row.run.program = program;
+            row.run.input_left_open = true; // hello reads nothing, and vantrel is not to
+            row.expected.out = run.out == file ? output.substr(0, 5) : "";
+            if (!reason.empty())
+                row.expected.err = name + ": write error: " + reason + "\n";
+            row.expected.status = reason.empty() ? 0 : 1;
+            rows.push_back(row);
+        }
+    }
+    const std::string too_large = "vantrel: write error: File too large\n";
+    const std::vector<std::string> answer = {"velmot\n"};
+    check_rows(rows);
     check_rows({
         {"hello", {.program = HELLO, .input_left_open = true}, {.out = "Hello World!\n"}},
-        {"hello, a full disk",
-         {.program = HELLO, .input_left_open = true, .out = full},
-         {.err = hello + "No space left on device\n", .status = 1}},
-        {"hello, no output",
-         {.program = HELLO, .input_left_open = true, .out = closed},
-         {.err = hello + "Bad file descriptor\n", .status = 1}},
-        // A program whose reader is gone is ended by SIGPIPE, as others are, unless ignored.
-        {"hello, the reader gone",
-         {.program = HELLO, .input_left_open = true, .out = gone[1]},
-         {.signal = SIGPIPE}},
-        {"hello, the reader gone, SIGPIPE ignored",
-         {.program = HELLO, .input_left_open = true, .out = gone[1], .signals_ignored = true},
-         {.err = hello + "Broken pipe\n", .status = 1}},
-        {"hello, a full pipe",
-         {.program = HELLO, .input_left_open = true, .out = filled[1]},
-         {.err = hello + "Resource temporarily unavailable\n", .status = 1}},
-        // Part of a write goes out to the file before its size limit.
-        {"hello, a file size limit",
-         {.program = HELLO, .input_left_open = true, .out = file, .wrapper = file_size(5)},
-         {.out = "Hello", .signal = SIGXFSZ}},
-        {"hello, a file size limit, SIGXFSZ ignored",
-         {.program = HELLO,
-          .input_left_open = true,
-          .out = file,
-          .signals_ignored = true,
-          .wrapper = file_size(5)},
-         {.out = "Hello", .err = hello + "File too large\n", .status = 1}},
-        // The prompt cannot be written, so vantrel must not wait for a name.
-        {"vantrel, a full disk",
-         {.input_left_open = true, .out = full},
-         {.err = vantrel + "No space left on device\n", .status = 1}},
-        {"vantrel, no output",
-         {.input_left_open = true, .out = closed},
-         {.err = vantrel + "Bad file descriptor\n", .status = 1}},
-        {"vantrel, the reader gone",
-         {.input_left_open = true, .out = gone[1]},
-         {.signal = SIGPIPE}},
-        {"vantrel, the reader gone, SIGPIPE ignored",
-         {.input_left_open = true, .out = gone[1], .signals_ignored = true},
-         {.err = vantrel + "Broken pipe\n", .status = 1}},
-        {"vantrel, a full pipe",
-         {.input_left_open = true, .out = filled[1]},
-         {.err = vantrel + "Resource temporarily unavailable\n", .status = 1}},
-        {"vantrel, a file size limit",
-         {.input_left_open = true, .out = file, .wrapper = file_size(20)},
-         {.out = prompt.substr(0, 20), .signal = SIGXFSZ}},
-        {"vantrel, a file size limit, SIGXFSZ ignored",
-         {.input_left_open = true, .out = file, .signals_ignored = true, .wrapper = file_size(20)},
-         {.out = prompt.substr(0, 20), .err = vantrel + "File too large\n", .status = 1}},
         // Nor read input that fails, and report that failure instead.
         {"vantrel, a full disk, input failing",
          {.in = directory, .out = full},
-         {.err = vantrel + "No space left on device\n", .status = 1}},
+         {.err = "vantrel: write error: No space left on device\n", .status = 1}},
         // The answer cannot be written: none of it, or only its start.
         {"vantrel, no room for the answer",
-         {.input = {"velmot\n"}, .out = file, .signals_ignored = true, .wrapper = file_size(32)},
-         {.out = prompt, .err = vantrel + "File too large\n", .status = 1}},
+         {.input = answer, .out = file, .signals_ignored = true, .wrapper = file_size(32)},
+         {.out = reset_and_prompt, .err = too_large, .status = 1}},
         {"vantrel, room for part of the answer",
-         {.input = {"velmot\n"}, .out = file, .signals_ignored = true, .wrapper = file_size(46)},
-         {.out = prompt + "That's a great", .err = vantrel + "File too large\n", .status = 1}},
+         {.input = answer, .out = file, .signals_ignored = true, .wrapper = file_size(46)},
+         {.out = reset_and_prompt + "That's a great", .err = too_large, .status = 1}},
     });
     for (const int fd : {full, directory, gone[1], filled[0], filled[1], file})
         close(fd);
