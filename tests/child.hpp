@@ -35,9 +35,8 @@ constexpr std::chrono::seconds patience{3};
 // One run of a program: what it is given, and what the test does while it runs.
 struct Run {
     const char *program = VANTREL;
-    std::vector<std::string>
-        input{};                  // pieces, each sent once the child has taken the last and waits
-    bool input_left_open = false; // the answer must come without the end of input
+    std::vector<std::string> input{};  // pieces, each sent once the child took the last and waits
+    bool input_left_open = false;      // the answer must come without the end of input
     bool input_ends_with_last = false; // the last piece and the end of input come together
     int in = piped;
     int out = piped;
@@ -58,12 +57,8 @@ struct Expected {
     int signal = 0; // the signal that ends the child, which then has no exit status
 };
 
-struct Result {
-    std::string out{};
-    std::string err{};
+struct Result : Expected {
     int err_writes = 0; // how many writes standard error, a socket keeping each apart, received
-    int status = -1;
-    int signal = 0;
 };
 
 // Throws std::system_error with errno's reason and what failed, unless ok.
