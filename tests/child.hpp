@@ -178,7 +178,7 @@ class Session {
     }
 
     // Talks to the child until it ends, or until it makes no progress the test can see for
-    // `patience`: no output, no input taken from a pipe or a file, no end.
+    // `patience`.
     Result finish()
     {
         auto progress = observe();
@@ -291,13 +291,14 @@ class Session {
             close_fd(err_[0]);
     }
 
-    // What the test sees of the child's progress: output, input taken from a pipe or a file,
-    // streams closed.
+    // What the test sees of the child's progress: output, input taken from a pipe or a file
+    // (its offset), streams closed, and memory filled, as a long word is copied to grow.
     [[nodiscard]] std::string observe() const
     {
         return std::to_string(result_.out.size() + result_.err.size()) + ' ' +
                std::to_string(pending_.size()) + ' ' + std::to_string(unread_) + ' ' +
-               std::to_string(out_[0] + err_[0]) + ' ' + proc_line(pid_, "fdinfo/0");
+               std::to_string(out_[0] + err_[0]) + ' ' + proc_line(pid_, "fdinfo/0") + ' ' +
+               proc_line(pid_, "statm");
     }
 
     // Whether the child has ended, once it has closed its output, and how.
