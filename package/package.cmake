@@ -15,9 +15,6 @@ set(CPACK_DEBIAN_PACKAGE_CONFLICTS hello)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 set(doc ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
-# Folders as Debian has them, whatever the umask of whoever builds the package.
-set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 # The package's date: SOURCE_DATE_EPOCH where the builder sets it, else the last commit's, else,
 # without git, that of CMakeLists.txt, as a tarball made by `git archive` dates every file.
@@ -61,7 +58,12 @@ set(CPACK_DEBIAN_FILE_NAME
     ${CPACK_PACKAGE_NAME}_${PROJECT_VERSION}_${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}.deb)
 set(deb ${PROJECT_BINARY_DIR}/${CPACK_DEBIAN_FILE_NAME})
 set(CPACK_GENERATOR DEB)
-# cpack, which dates what it packs by SOURCE_DATE_EPOCH, runs apart from this configuration.
-file(CONFIGURE OUTPUT cpack-project.cmake CONTENT "set(ENV{SOURCE_DATE_EPOCH} ${epoch})\n")
-set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/cpack-project.cmake)
+# Run by cpack on the files it is about to pack: folders as Debian has them, whatever the umask of
+# whoever makes the package, and SOURCE_DATE_EPOCH, by which it dates them, as configured here.
+file(CONFIGURE OUTPUT cpack-staged.cmake @ONLY CONTENT [[
+file(CHMOD_RECURSE ${CPACK_TEMPORARY_INSTALL_DIRECTORY} DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(ENV{SOURCE_DATE_EPOCH} @epoch@)
+]])
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_BINARY_DIR}/cpack-staged.cmake)
 include(CPack)
