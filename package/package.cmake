@@ -16,11 +16,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 set(doc ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
 
-# The package's date: SOURCE_DATE_EPOCH where the builder sets it, else the last commit's, else,
-# without git, that of CMakeLists.txt, as a tarball made by `git archive` dates every file.
+# The package's date: SOURCE_DATE_EPOCH where the builder sets it, else that of the last commit of
+# the source folder, else, without git, that of CMakeLists.txt, as a tarball made by `git archive`
+# dates every file. string(TIMESTAMP) below takes it from the environment.
 set(epoch $ENV{SOURCE_DATE_EPOCH})
 if(NOT epoch)
-    execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    execute_process(COMMAND git log -1 --format=%ct -- . WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
         OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
 if(NOT epoch)
