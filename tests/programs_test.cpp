@@ -273,7 +273,7 @@ TEST(BothPrograms, WriteTheirOutputOrSayWhyNot)
             row.run.input_left_open = true; // hello reads nothing, and vantrel is not to
             row.expected.out = run.out == file ? output.substr(0, 5) : "";
             if (!reason.empty())
-                row.expected.err = name + ": write error: " + reason + "\n";
+                row.expected.err.append(name).append(": write error: ").append(reason) += '\n';
             row.expected.status = reason.empty() ? 0 : 1;
             rows.push_back(row);
         }
