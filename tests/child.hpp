@@ -124,13 +124,15 @@ inline bool read_into(int fd, std::string &text)
 }
 
 // What a child leaves behind on a descriptor it shares: the file status flags and, of a
-// terminal, its attributes.
+// terminal, its modes.
 inline std::string settings(int fd)
 {
     std::string flags = std::to_string(fcntl(fd, F_GETFL));
-    termios attributes{};
-    if (tcgetattr(fd, &attributes) == 0)
-        flags.append(reinterpret_cast<const char *>(&attributes), sizeof attributes);
+    termios mode{};
+    if (tcgetattr(fd, &mode) == 0) {
+        for (const tcflag_t modes : {mode.c_iflag, mode.c_oflag, mode.c_cflag, mode.c_lflag})
+            flags += ' ' + std::to_string(modes);
+    }
     return flags;
 }
 
