@@ -331,7 +331,7 @@ class Session {
     // Output to a regular file is read back from it, and the file emptied for the next run.
     void read_output_file()
     {
-        struct stat file {};
+        struct stat file = {};
         if (run_.out < 0 || fstat(run_.out, &file) != 0 || !S_ISREG(file.st_mode))
             return;
         result_.out.resize(static_cast<std::size_t>(file.st_size));
