@@ -168,8 +168,8 @@ class Session {
         for (int *fd : {&out_[1], &err_[1], &terminal_[1]})
             close_fd(*fd);
         // The first line is checked where the test reads the output.
-        prompt_ = run.out == piped || run.terminal ? expected.out.find('\n') + 1 : 0;
-        prompt_expected_ = expected.out.substr(0, prompt_);
+        if (run.out == piped || run.terminal)
+            prompt_ = expected.out.substr(0, expected.out.find('\n') + 1);
     }
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
@@ -256,11 +256,12 @@ class Session {
     {
         unread_ = 0;
         check(in_[0] < 0 || ioctl(in_[0], FIONREAD, &unread_) == 0, "ioctl");
-        if (in_[1] < 0 || !pending_.empty() || unread_ != 0 || state(pid_) == 'R' ||
-            (out_[0] >= 0 && result_.out.size() < prompt_))
+        // The child's state, read from /proc, is asked last.
+        if (in_[1] < 0 || !pending_.empty() || unread_ != 0 ||
+            (out_[0] >= 0 && result_.out.size() < prompt_.size()) || state(pid_) == 'R')
             return;
         if (!waited_) {
-            EXPECT_EQ(result_.out.substr(0, prompt_), prompt_expected_) << "before any input";
+            EXPECT_EQ(result_.out.substr(0, prompt_.size()), prompt_) << "before any input";
             waited_ = true;
             if (run_.once_waiting != nullptr)
                 return run_.once_waiting(pid_);
@@ -348,8 +349,7 @@ class Session {
     int shared_[2] = {-1, -1};   // what the child shares with the test and must leave as found
     std::string before_[2];
     pid_t pid_ = -1;
-    std::size_t prompt_ = 0;
-    std::string prompt_expected_;
+    std::string prompt_;   // the expected first line, where the test reads the output
     std::size_t next_ = 0; // the next piece of input
     std::string_view pending_;
     int unread_ = 0; // what the child has yet to take of what was sent
