@@ -35,24 +35,24 @@ constexpr std::chrono::seconds patience{3};
 // One run of a program: what it is given, and what the test does while it runs.
 struct Run {
     const char *program = VANTREL;
-    std::vector<std::string> input{};  // pieces, each sent once the child took the last and waits
+    std::vector<std::string> input;    // pieces, each sent once the child took the last and waits
     bool input_left_open = false;      // the answer must come without the end of input
     bool input_ends_with_last = false; // the last piece and the end of input come together
     int in = piped;
     int out = piped;
     bool nonblocking_input = false; // a pipe, in non-blocking mode
     bool terminal = false;          // standard input and output one pseudo-terminal
-    std::string typed_ahead{};      // typed at the terminal before the program starts
+    std::string typed_ahead;        // typed at the terminal before the program starts
     bool signals_ignored = false;   // SIGPIPE and SIGXFSZ ignored, rather than at their defaults
-    std::vector<std::string> args{};
-    std::vector<std::string> wrapper{}; // words that start the program, such as prlimit's or env's
+    std::vector<std::string> args;
+    std::vector<std::string> wrapper; // words that start the program, such as prlimit's or env's
     void (*once_waiting)(pid_t) = nullptr; // done to the child once it first waits for input
 };
 
 // What a child must write and how it must end; a line on standard error must come in one write.
 struct Expected {
-    std::string out{}; // what the test reads: output to a regular file is read from the file
-    std::string err{};
+    std::string out; // what the test reads: output to a regular file is read from the file
+    std::string err;
     int status = 0;
     int signal = 0; // the signal that ends the child, which then has no exit status
 };
