@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <sys/ioctl.h>
@@ -157,7 +158,7 @@ class Session {
             fds[0] = fds[1] = terminal_[1] = open_file(ptsname(terminal_[0]), O_RDWR | O_NOCTTY);
             in_[1] = dup(terminal_[0]);
             out_[0] = dup(terminal_[0]);
-            check(write(in_[1], run.typed_ahead.data(), run.typed_ahead.size()) >= 0, "write");
+            type_ahead();
         }
         shared_[0] = run.terminal ? terminal_[0] : fds[0];
         shared_[1] = run.out == piped ? -1 : fds[1];
@@ -205,6 +206,23 @@ class Session {
     }
 
   private:
+    // Types the text to be typed ahead, and waits until the terminal holds it all for reading.
+    // The terminal takes typing in its own time: by then it has also echoed it, ahead of
+    // anything the program writes. Text typed ahead at a canonical terminal is whole lines.
+    void type_ahead()
+    {
+        check(write(in_[1], run_.typed_ahead.data(), run_.typed_ahead.size()) >= 0, "write");
+        const auto start = std::chrono::steady_clock::now();
+        for (int held = 0; static_cast<std::size_t>(held) < run_.typed_ahead.size();) {
+            if (std::chrono::steady_clock::now() - start > patience)
+                throw std::runtime_error("the terminal took no typing in " +
+                                         std::to_string(patience.count()) + " s");
+            pollfd terminal{terminal_[1], POLLIN, 0};
+            check(poll(&terminal, 1, 10) >= 0 && ioctl(terminal_[1], FIONREAD, &held) == 0,
+                  "terminal");
+        }
+    }
+
     // Starts the program on the descriptors 0 to 2 given, as a user's shell would. A built
     // program, named by its path, is started through the emulator that runs the target's code
     // here when the tests were built for another CPU (EMULATOR: its words as string literals).
@@ -363,12 +381,31 @@ inline Result run(const Run &run, const Expected &expected)
     return Session(run, expected).finish();
 }
 
+// Whether what came is what was expected; if not, both, escaped, from a little before the
+// first byte that differs.
+inline testing::AssertionResult same(const char * /*came*/, const char * /*expected*/,
+                                     const std::string &came, const std::string &expected)
+{
+    if (came == expected)
+        return testing::AssertionSuccess();
+    const auto first = static_cast<std::size_t>(
+        std::mismatch(came.begin(), came.end(), expected.begin(), expected.end()).first -
+        came.begin());
+    const std::size_t from = first < 40 ? 0 : first - 40;
+    const auto shown = [from](const std::string &text) {
+        return testing::PrintToString(text.substr(std::min(from, text.size()), 200)) + " (" +
+               std::to_string(text.size()) + " bytes)";
+    };
+    return testing::AssertionFailure()
+           << "what came differs at byte " << first << ", shown from byte " << from
+           << "\n  expected: " << shown(expected) << "\n  came:     " << shown(came);
+}
+
 // Checks each of the output, standard error and ending that result holds against expected.
 inline void expect(const Result &result, const Expected &expected)
 {
-    EXPECT_TRUE(result.out == expected.out)
-        << "output: " << testing::PrintToString(result.out.substr(0, 200));
-    EXPECT_EQ(result.err, expected.err);
+    EXPECT_PRED_FORMAT2(same, result.out, expected.out) << "in standard output";
+    EXPECT_PRED_FORMAT2(same, result.err, expected.err) << "in standard error";
     EXPECT_EQ(result.err_writes, expected.err.empty() ? 0 : 1);
     EXPECT_EQ(result.status, expected.signal != 0 ? -1 : expected.status);
     EXPECT_EQ(result.signal, expected.signal);

@@ -164,13 +164,17 @@ TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
 #else
     const std::vector<std::string> cap = {"prlimit", "--as=67108864"};
 #endif
-    // An emulator that cannot cap its guest's memory fails to run any program so capped.
+    // An emulator that cannot cap its guest's memory fails to run any program so capped, and one
+    // that takes the cap without applying it lets the word be answered, as no cap would.
     const Result hello = run({.program = HELLO, .wrapper = cap}, {});
     if (hello.status != 0)
         GTEST_SKIP() << "the emulator cannot run a program in capped memory: " << hello.err;
-    check_rows({{"64 MiB",
-                 {.input = {std::string(64 << 20, 'x')}, .wrapper = cap},
-                 failure("memory exhausted")}});
+    const std::string word(64 << 20, 'x');
+    const Result result = run({.input = {word}, .wrapper = cap}, failure("memory exhausted"));
+    if (result.status == 0 && result.out == insult(word).out)
+        GTEST_SKIP() << "the cap did not hold: the word of 64 MiB was answered";
+    expect(result, failure("memory exhausted"));
+    check_rows({{"a short name", {.input = {"velmot\n"}, .wrapper = cap}, praise("velmot")}});
 }
 
 TEST(Vantrel, RefusesAWordLongerThanTheStringCanHold)
@@ -185,11 +189,16 @@ TEST(Vantrel, RefusesAWordLongerThanTheStringCanHold)
     const int word = memfd_create("word", MFD_CLOEXEC);
     ASSERT_GE(word, 0);
     ASSERT_EQ(ftruncate(word, off_t{1} << 30 | off_t{100} << 20), 0);
-    // A 32-bit MIPS process has 2 GiB to map, too little for the string to grow from 512 MiB to
-    // 1 GiB: memory runs out first.
-    check_rows({{"1.1 GiB",
-                 {.in = word},
-                 failure(header.e_machine == EM_MIPS ? "memory exhausted" : "name too long")}});
+    const Expected too_long = failure("name too long");
+    const Result result = run({.in = word}, too_long);
+    // Memory may run out first, as where a process has 2 GiB to map (32-bit MIPS) or an emulator
+    // gives it less: the last steps of the string's growth need 1.5 GiB and 2 GiB. The program
+    // must then have read at least a quarter of the longest word.
+    const off_t taken = lseek(word, 0, SEEK_CUR);
+    const bool memory_first = result.err == "vantrel: memory exhausted\n" && taken >= 1 << 28;
+    SCOPED_TRACE("memory ran out " + std::string(memory_first ? "" : "not ") + "after " +
+                 std::to_string(taken) + " bytes read");
+    expect(result, memory_first ? failure("memory exhausted") : too_long);
     close(word);
 }
 
@@ -280,8 +289,7 @@ TEST(BothPrograms, WriteTheirOutputOrSayWhyNot)
     }
     const std::string too_large = "vantrel: write error: File too large\n";
     const std::vector<std::string> answer = {"velmot\n"};
-    check_rows(rows);
-    check_rows({
+    const std::vector<Row> more = {
         {"hello", {.program = HELLO, .input_left_open = true}, {.out = "Hello World!\n"}},
         // Nor read input that fails, and report that failure instead.
         {"vantrel, a full disk, input failing",
@@ -294,9 +302,30 @@ TEST(BothPrograms, WriteTheirOutputOrSayWhyNot)
         {"vantrel, room for part of the answer",
          {.input = answer, .out = file, .signals_ignored = true, .wrapper = file_size(46)},
          {.out = reset_and_prompt + "That's a great", .err = too_large, .status = 1}},
-    });
+    };
+    rows.insert(rows.end(), more.begin(), more.end());
+    // An emulator of the whole system may forget a signal ignored across the wrapper's exec of
+    // the program: a shell started so shows whether it is kept, and if not, the rows that need it
+    // are left out.
+    const Result shell = run({.program = "sh",
+                              .signals_ignored = true,
+                              .args = {"-c", "kill -s XFSZ $$ && echo kept"},
+                              .wrapper = file_size(5)},
+                             {});
+    const bool kept = shell.out == "kept\n";
+    if (!kept) {
+        rows.erase(std::remove_if(rows.begin(), rows.end(),
+                                  [](const Row &row) {
+                                      return row.run.signals_ignored && !row.run.wrapper.empty();
+                                  }),
+                   rows.end());
+    }
+    check_rows(rows);
     for (const int fd : {full, directory, gone[1], filled[0], filled[1], file})
         close(fd);
+    if (!kept && !HasFailure())
+        GTEST_SKIP() << "a signal ignored is not kept across exec: the rows of a file size "
+                        "limit with SIGXFSZ ignored were left out";
 }
 
 } // namespace
