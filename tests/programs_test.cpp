@@ -196,8 +196,8 @@ TEST(Vantrel, RefusesAWordLongerThanTheStringCanHold)
     // must then have read at least a quarter of the longest word.
     const off_t taken = lseek(word, 0, SEEK_CUR);
     const bool memory_first = result.err == "vantrel: memory exhausted\n" && taken >= 1 << 28;
-    SCOPED_TRACE("memory ran out " + std::string(memory_first ? "" : "not ") + "after " +
-                 std::to_string(taken) + " bytes read");
+    SCOPED_TRACE(std::to_string(taken) + " bytes of the word read" +
+                 (memory_first ? ", then memory ran out" : ""));
     expect(result, memory_first ? failure("memory exhausted") : too_long);
     close(word);
 }
