@@ -33,6 +33,9 @@ constexpr int closed = -1;
 // emulated on a busy machine.
 constexpr std::chrono::seconds patience{3};
 
+// What carries piped input, or output, between the test and the child.
+enum class Channel { pipe, socket, fifo };
+
 // One run of a program: what it is given, and what the test does while it runs.
 struct Run {
     const char *program = VANTREL;
@@ -41,10 +44,13 @@ struct Run {
     bool input_ends_with_last = false; // the last piece and the end of input come together
     int in = piped;
     int out = piped;
-    bool nonblocking_input = false; // a pipe, in non-blocking mode
-    bool terminal = false;          // standard input and output one pseudo-terminal
-    std::string typed_ahead;        // typed at the terminal before the program starts
-    bool signals_ignored = false;   // SIGPIPE and SIGXFSZ ignored, rather than at their defaults
+    Channel input_channel = Channel::pipe;
+    Channel output_channel = Channel::pipe; // a pipe or a socket
+    bool nonblocking_input = false;         // piped input or the terminal, in non-blocking mode
+    bool terminal = false;                  // standard input and output one pseudo-terminal
+    bool raw = false;                       // the terminal in raw mode: no echo, no line editing
+    std::string typed_ahead;                // typed at the terminal before the program starts
+    bool signals_ignored = false; // SIGPIPE and SIGXFSZ ignored, rather than at their defaults
     std::vector<std::string> args;
     std::vector<std::string> wrapper; // words that start the program, such as prlimit's or env's
     void (*once_waiting)(pid_t) = nullptr; // done to the child once it first waits for input
@@ -144,29 +150,36 @@ class Session {
   public:
     Session(const Run &run, const Expected &expected) : run_(run)
     {
-        const int in_flags = O_CLOEXEC | (run.nonblocking_input ? O_NONBLOCK : 0);
-        check((run.in != piped || run.terminal || pipe2(in_, in_flags) == 0) &&
-                  (run.out != piped || run.terminal || pipe2(out_, O_CLOEXEC) == 0) &&
-                  socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, err_) == 0,
-              "pipe2");
+        const int nonblocking = run.nonblocking_input ? O_NONBLOCK : 0;
+        check(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, err_) == 0, "socketpair");
+        if (!run.terminal && run.in == piped)
+            open_channel(in_, run.input_channel, nonblocking);
+        if (!run.terminal && run.out == piped)
+            open_channel(out_, run.output_channel, 0);
         int fds[3] = {run.in == piped ? in_[0] : run.in, run.out == piped ? out_[1] : run.out,
                       err_[1]};
+        // The test keeps the terminal's device open, to see what the child has yet to read and
+        // the settings it leaves, until the child has ended.
         if (run.terminal) {
             terminal_[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
             check(terminal_[0] >= 0 && grantpt(terminal_[0]) == 0 && unlockpt(terminal_[0]) == 0,
                   "posix_openpt");
-            fds[0] = fds[1] = terminal_[1] = open_file(ptsname(terminal_[0]), O_RDWR | O_NOCTTY);
+            fds[0] = fds[1] = terminal_[1] =
+                open_file(ptsname(terminal_[0]), O_RDWR | O_NOCTTY | nonblocking);
+            termios mode{};
+            cfmakeraw(&mode);
+            check(!run.raw || tcsetattr(terminal_[1], TCSANOW, &mode) == 0, "tcsetattr");
             in_[1] = dup(terminal_[0]);
             out_[0] = dup(terminal_[0]);
             type_ahead();
         }
-        shared_[0] = run.terminal ? terminal_[0] : fds[0];
+        shared_[0] = fds[0];
         shared_[1] = run.out == piped ? -1 : fds[1];
         for (int i = 0; i < 2; ++i)
             before_[i] = shared_[i] < 0 ? "" : settings(shared_[i]);
         pid_ = spawn(fds);
         check(run.terminal || in_[1] < 0 || fcntl(in_[1], F_SETFL, O_NONBLOCK) == 0, "fcntl");
-        for (int *fd : {&out_[1], &err_[1], &terminal_[1]})
+        for (int *fd : {&out_[1], &err_[1]})
             close_fd(*fd);
         // The first line is checked where the test reads the output.
         if (run.out == piped || run.terminal)
@@ -176,7 +189,7 @@ class Session {
     Session &operator=(const Session &) = delete;
     ~Session()
     {
-        for (int *fd : {&in_[0], &in_[1], &out_[0], &err_[0], &terminal_[0]})
+        for (int *fd : {&in_[0], &in_[1], &out_[0], &err_[0], &terminal_[0], &terminal_[1]})
             close_fd(*fd);
     }
 
@@ -197,15 +210,52 @@ class Session {
                 give_up();
             }
         }
-        for (int i = 0; i < 2; ++i) {
-            EXPECT_TRUE(shared_[i] < 0 || settings(shared_[i]) == before_[i])
-                << "the child changed the settings of its descriptor " << i;
-        }
+        left_as_found();
         read_output_file();
         return result_;
     }
 
   private:
+    // A pipe, a pair of sockets or a FIFO: the child's end first, then the test's.
+    static void open_channel(int (&ends)[2], Channel channel, int flags)
+    {
+        if (channel == Channel::pipe)
+            return check(pipe2(ends, O_CLOEXEC | flags) == 0, "pipe2");
+        if (channel == Channel::socket)
+            return check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | flags, 0, ends) == 0,
+                         "socketpair");
+        std::string folder = "/tmp/fifo-XXXXXX";
+        check(mkdtemp(folder.data()) != nullptr, "mkdtemp");
+        const std::string path = folder + "/fifo";
+        check(mkfifo(path.c_str(), 0600) == 0, "mkfifo");
+        ends[0] = open_file(path.c_str(), O_RDONLY | O_NONBLOCK);
+        ends[1] = open_file(path.c_str(), O_WRONLY);
+        check(fcntl(ends[0], F_SETFL, flags) == 0 && unlink(path.c_str()) == 0 &&
+                  rmdir(folder.c_str()) == 0,
+              "fifo");
+    }
+
+    // Checks that the descriptors the child shares with the test have the settings they had,
+    // once, when the child has ended.
+    void left_as_found()
+    {
+        for (int i = 0; i < 2 && !checked_settings_; ++i) {
+            EXPECT_TRUE(shared_[i] < 0 || settings(shared_[i]) == before_[i])
+                << "the child changed the settings of its descriptor " << i;
+        }
+        checked_settings_ = true;
+    }
+
+    // The bytes the child has read, from any descriptor.
+    [[nodiscard]] long long bytes_read() const
+    {
+        std::ifstream io("/proc/" + std::to_string(pid_) + "/io");
+        std::string field;
+        long long bytes = 0;
+        io >> field >> bytes; // rchar: ...
+        return bytes;
+    }
+
     // Types the text to be typed ahead, and waits until the terminal holds it all for reading.
     // The terminal takes typing in its own time: by then it has also echoed it, ahead of
     // anything the program writes. Text typed ahead at a canonical terminal is whole lines.
@@ -272,22 +322,36 @@ class Session {
     // The next step, once the first line is out and the child waits with nothing left unread.
     void step()
     {
+        // Once the child has ended, the terminal is left to close as the child closed it.
+        if (terminal_[1] >= 0 && state(pid_) == 'Z') {
+            left_as_found();
+            close_fd(terminal_[1]);
+        }
+        const int reading = run_.terminal ? terminal_[1] : in_[0];
         unread_ = 0;
-        check(in_[0] < 0 || ioctl(in_[0], FIONREAD, &unread_) == 0, "ioctl");
-        // The child's state, read from /proc, is asked last.
+        check(reading < 0 || ioctl(reading, FIONREAD, &unread_) == 0, "ioctl");
+        // The terminal takes what is typed in its own time: the child has taken all it was sent
+        // once it has read as many bytes. The child's state, read from /proc, is asked last.
         if (in_[1] < 0 || !pending_.empty() || unread_ != 0 ||
-            (out_[0] >= 0 && result_.out.size() < prompt_.size()) || state(pid_) == 'R')
+            (out_[0] >= 0 && result_.out.size() < prompt_.size()) ||
+            (run_.terminal && waited_ && bytes_read() < read_at_wait_ + typed_) ||
+            state(pid_) == 'R')
             return;
         if (!waited_) {
             EXPECT_EQ(result_.out.substr(0, prompt_.size()), prompt_) << "before any input";
             waited_ = true;
+            read_at_wait_ = bytes_read();
             if (run_.once_waiting != nullptr)
                 return run_.once_waiting(pid_);
         }
-        if (next_ < run_.input.size())
+        if (next_ < run_.input.size()) {
             pending_ = run_.input[next_++];
-        else if (!run_.input_left_open)
+            typed_ += static_cast<long long>(pending_.size());
+        } else if (run_.terminal && !run_.raw && !run_.input_left_open) {
+            pending_ = end_of_file; // at the start of a line, the end of input
+        } else if (!run_.input_left_open) {
             close_fd(in_[1]);
+        }
     }
 
     // Writes what the child takes of the pending input, and reads what it writes.
@@ -342,7 +406,7 @@ class Session {
                       << (waiting_in.empty() || waiting_in == "0" ? "" : ", in " + waiting_in)
                       << ", output so far: " << testing::PrintToString(result_.out);
         kill(pid_, SIGKILL);
-        for (int *fd : {&out_[0], &err_[0]})
+        for (int *fd : {&out_[0], &err_[0], &terminal_[1]})
             close_fd(*fd);
         wait_options_ = 0;
     }
@@ -366,12 +430,16 @@ class Session {
     int terminal_[2] = {-1, -1}; // a terminal's master, and the device the child gets
     int shared_[2] = {-1, -1};   // what the child shares with the test and must leave as found
     std::string before_[2];
+    bool checked_settings_ = false;
+    static constexpr std::string_view end_of_file = "\x04"; // a canonical terminal's VEOF
     pid_t pid_ = -1;
     std::string prompt_;   // the expected first line, where the test reads the output
     std::size_t next_ = 0; // the next piece of input
     std::string_view pending_;
     int unread_ = 0; // what the child has yet to take of what was sent
     bool waited_ = false;
+    long long read_at_wait_ = 0; // bytes the child had read when it first waited
+    long long typed_ = 0;        // bytes typed at the terminal since
     int wait_options_ = WNOHANG; // for waitpid(2), which waits once the child is killed
     Result result_;
 };
@@ -399,6 +467,19 @@ inline testing::AssertionResult same(const char * /*came*/, const char * /*expec
     return testing::AssertionFailure()
            << "what came differs at byte " << first << ", shown from byte " << from
            << "\n  expected: " << shown(expected) << "\n  came:     " << shown(came);
+}
+
+// Whether a signal ignored stays ignored through a wrapper's exec of the program, as an emulator
+// of the whole system may forget: a shell started so under a file size limit shows it.
+inline bool ignored_signals_kept()
+{
+    static const bool kept = run({.program = "sh",
+                                  .signals_ignored = true,
+                                  .args = {"-c", "kill -s XFSZ $$ && echo kept"},
+                                  .wrapper = {"prlimit", "--fsize=5"}},
+                                 {})
+                                 .out == "kept\n";
+    return kept;
 }
 
 // Checks each of the output, standard error and ending that result holds against expected.

@@ -304,15 +304,7 @@ TEST(BothPrograms, WriteTheirOutputOrSayWhyNot)
          {.out = reset_and_prompt + "That's a great", .err = too_large, .status = 1}},
     };
     rows.insert(rows.end(), more.begin(), more.end());
-    // An emulator of the whole system may forget a signal ignored across the wrapper's exec of
-    // the program: a shell started so shows whether it is kept, and if not, the rows that need it
-    // are left out.
-    const Result shell = run({.program = "sh",
-                              .signals_ignored = true,
-                              .args = {"-c", "kill -s XFSZ $$ && echo kept"},
-                              .wrapper = file_size(5)},
-                             {});
-    const bool kept = shell.out == "kept\n";
+    const bool kept = ignored_signals_kept();
     if (!kept) {
         rows.erase(std::remove_if(rows.begin(), rows.end(),
                                   [](const Row &row) {
