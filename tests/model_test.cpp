@@ -151,7 +151,8 @@ std::string described(const Case &c)
                                        "a pipe no one reads",
                                        "a socket no one reads",
                                        "closed"};
-    std::string line = "printf %b " + quoted(c.input.substr(0, 300)) + " | ";
+    std::string line =
+        "printf %b " + quoted(c.input.substr(0, 300)) + (c.in == In::file ? " >input && " : " | ");
     if (c.out == Out::limited)
         line += "prlimit --fsize=" + std::to_string(c.limit) + " ";
     if (!c.env.empty())
@@ -161,6 +162,7 @@ std::string described(const Case &c)
     line += c.hello ? "hello" : "vantrel";
     for (const std::string &arg : c.args)
         line.append(" ") += quoted(arg);
+    line += c.in == In::file ? " <input" : "";
     line.append("\n  input: ").append(std::to_string(c.input.size())).append(" bytes through ");
     line.append(ins[static_cast<int>(c.in)]).append(c.raw ? " in raw mode" : "");
     line.append(c.nonblocking ? ", non-blocking" : "").append(", in pieces of");
