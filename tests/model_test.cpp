@@ -13,7 +13,7 @@ namespace {
 
 // Where standard input comes from, and where standard output goes: In::terminal is both.
 enum class In { pipe, socket, fifo, file, terminal, null, closed, write_only, directory };
-enum class Out { pipe, socket, file, append, full, limited, gone, gone_socket, closed };
+enum class Out { pipe, socket, file, append, full, limited, gone, gone_socket, closed, full_pipe };
 
 struct Case {
     bool hello = false;
@@ -78,6 +78,8 @@ Promise model(const Case &c)
         return fail("write error: Bad file descriptor", "");
     if (c.out == Out::gone || c.out == Out::gone_socket)
         return fail("write error: Broken pipe", "");
+    if (c.out == Out::full_pipe)
+        return fail("write error: Resource temporarily unavailable", "");
     if (c.out == Out::limited && c.limit < first.size())
         return fail("write error: File too large", first.substr(0, c.limit));
     std::string out = first;
@@ -145,12 +147,13 @@ std::string described(const Case &c)
     static const char *const outs[] = {"a pipe",
                                        "a socket",
                                        "a file",
-                                       "a file opened to append",
+                                       "an appended file",
                                        "/dev/full",
-                                       "a file of limited size",
-                                       "a pipe no one reads",
-                                       "a socket no one reads",
-                                       "closed"};
+                                       "a limited file",
+                                       "a pipe none reads",
+                                       "a socket none reads",
+                                       "closed",
+                                       "a full pipe"};
     std::string line =
         "printf %b " + quoted(c.input.substr(0, 300)) + (c.in == In::file ? " >input && " : " | ");
     if (c.out == Out::limited)
@@ -256,6 +259,13 @@ void check_case(const Case &c)
               "output file");
     } else if (c.out == Out::full) {
         out = Descriptor(open("/dev/full", O_WRONLY | O_CLOEXEC));
+    } else if (c.out == Out::full_pipe) {
+        int ends[2];
+        check(pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0, "pipe2");
+        while (write(ends[1], "x", 1) == 1) {
+        }
+        out = Descriptor(ends[1]);
+        peer = Descriptor(ends[0]);
     } else if (c.out == Out::gone || c.out == Out::gone_socket) {
         int ends[2];
         check((c.out == Out::gone ? pipe2(ends, O_CLOEXEC)
@@ -389,7 +399,8 @@ class Draw {
             c.skipped = bytes(length(10000), "");
         if (c.in != In::terminal) {
             c.out = one_of({Out::pipe, Out::pipe, Out::socket, Out::file, Out::append, Out::full,
-                            Out::limited, Out::limited, Out::gone, Out::gone_socket, Out::closed});
+                            Out::limited, Out::limited, Out::gone, Out::gone_socket, Out::closed,
+                            Out::full_pipe});
             if ((c.out == Out::file || c.out == Out::append) && one_in(2))
                 c.held = "an earlier line\n";
             // Unless the signal ignored would be forgotten on the way to the program.
@@ -423,7 +434,15 @@ std::uint64_t number(const char *variable, std::uint64_t otherwise)
 TEST(BothPrograms, KeepTheirPromisesInCasesOfTheirOwn)
 {
     const std::string velmot_rest = "velmot\nrest\n";
-    const std::vector<std::pair<const char *, Case>> cases = {
+    const std::string spaces(9000, ' ');
+    std::vector<std::pair<std::string, Case>> cases = {
+        // Runs on one file take a word each, the offset just past it, also beyond a read.
+        {"a file, its first word", {.input = "velmot\n\nBob and more\n", .in = In::file}},
+        {"a file, its next word",
+         {.input = "\n\nBob and more\n", .in = In::file, .skipped = "velmot"}},
+        {"a file of spaces, its first word", {.input = spaces + "Bob velmot", .in = In::file}},
+        {"a file of spaces, its next word",
+         {.input = " velmot", .in = In::file, .skipped = spaces + "Bob"}},
         {"a word that ends where a read ends",
          {.input = std::string(8185, ' ') + "velmot\nmore\n", .in = In::file}},
         {"a word and its line feed in a file", {.input = "Bob\n", .in = In::file}},
@@ -460,8 +479,51 @@ TEST(BothPrograms, KeepTheirPromisesInCasesOfTheirOwn)
         {"hello with a name waiting in a file",
          {.hello = true, .input = velmot_rest, .in = In::file}},
     };
+    // Output that fails, for both programs: the reason on standard error, or the signal that ends
+    // them, unless ignored. Part of a write goes out to a file before its size limit. The prompt
+    // cannot be written, so vantrel must not wait for a name.
+    const struct {
+        const char *what;
+        Out out;
+        bool ignored = false;
+        std::size_t limit = 0;
+    } outputs[] = {{"a full disk", Out::full},
+                   {"no output", Out::closed},
+                   {"the reader gone", Out::gone},
+                   {"the reader gone, SIGPIPE ignored", Out::gone, true},
+                   {"a full pipe", Out::full_pipe},
+                   {"a file size limit", Out::limited, false, 5},
+                   {"a file size limit, SIGXFSZ ignored", Out::limited, true, 5}};
+    for (const bool hello : {false, true}) {
+        for (const auto &[what, out, ignored, limit] : outputs) {
+            cases.push_back({what,
+                             {.hello = hello,
+                              .left_open = true,
+                              .out = out,
+                              .limit = limit,
+                              .signals_ignored = ignored}});
+        }
+        // Arguments change nothing.
+        for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+                 {"--help"}, {"--version"}, {"-n", "x", ""}, {"Velmot", "-"}})
+            cases.push_back(
+                {"arguments", {.hello = hello, .input = "velmot\n", .pieces = {7}, .args = args}});
+    }
+    // The answer cannot be written: none of it, or only its start; and input that fails to a
+    // full disk.
+    for (const std::size_t limit : {32, 46}) {
+        cases.push_back({"room for part of the answer",
+                         {.input = "velmot\n",
+                          .pieces = {7},
+                          .out = Out::limited,
+                          .limit = limit,
+                          .signals_ignored = true}});
+    }
+    cases.push_back({"a full disk, input failing", {.in = In::directory, .out = Out::full}});
     for (const auto &[what, c] : cases) {
-        SCOPED_TRACE(what + std::string(": ") + described(c));
+        if (c.signals_ignored && c.out == Out::limited && !ignored_signals_kept())
+            continue; // a signal ignored is forgotten on the way to the program
+        SCOPED_TRACE(what + ": " + described(c));
         check_case(c);
         if (HasFailure())
             return;
