@@ -406,6 +406,7 @@ class Session {
                       << (waiting_in.empty() || waiting_in == "0" ? "" : ", in " + waiting_in)
                       << ", output so far: " << testing::PrintToString(result_.out);
         kill(pid_, SIGKILL);
+        left_as_found();
         for (int *fd : {&out_[0], &err_[0], &terminal_[1]})
             close_fd(*fd);
         wait_options_ = 0;
