@@ -344,8 +344,9 @@ class Draw {
     {
         const std::size_t sizes[] = {below(3), below(20), (std::size_t{1} << below(17)) - 1,
                                      one_of<std::size_t>({8191, 8192, 16383, 65536})};
-        const std::size_t size = sizes[below(4)] + below(3);
-        return std::min(size, most);
+        // Each draw a statement of its own: the order of the operands of + is the compiler's.
+        const std::size_t size = sizes[below(4)];
+        return std::min(size + below(3), most);
     }
 
     // Bytes from the alphabet, or any byte but whitespace if it is empty.
@@ -412,8 +413,10 @@ class Draw {
         else if (word.empty() || one_in(2))
             word = bytes(length(most), letters);
         c.input = bytes(length(most), spaces) + word;
-        if (one_in(3) || c.raw)
-            c.input += bytes(1 + below(2), spaces) + bytes(length(most), letters + spaces);
+        if (one_in(3) || c.raw) {
+            c.input += bytes(1 + below(2), spaces);
+            c.input += bytes(length(most), letters + spaces);
+        }
         if (canonical && (c.input.empty() || c.input.back() != '\n'))
             c.input += '\n';
         if (c.raw && word.empty())
