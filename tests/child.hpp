@@ -28,6 +28,19 @@
 constexpr int piped = -2;
 constexpr int closed = -1;
 
+// What the programs write: vantrel's screen reset and prompt, its two answers to a word, and
+// hello's line.
+inline const std::string reset_and_prompt = "\x1b[2J\x1b[1;1HHi, what's your name?\n";
+inline std::string praise_of(const std::string &word)
+{
+    return "That's a great name, " + word + ", you should be proud of yourself.";
+}
+inline std::string insult_of(const std::string &word)
+{
+    return "That's a stupid fucking name, " + word + ", you should be ashamed of yourself.";
+}
+inline const std::string greeting = "Hello World!\n";
+
 // How long a child may go without any progress the test can see (taking input, from a pipe or a
 // file, writing or ending) before the test gives up on it: far longer than any step takes, even
 // emulated on a busy machine.

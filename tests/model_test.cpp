@@ -98,8 +98,7 @@ std::pair<std::string, std::string> echoes(const Case &c, std::size_t end)
 // What the program must do with the case: the model.
 Promise model(const Case &c)
 {
-    const std::string first =
-        c.hello ? "Hello World!\n" : "\x1b[2J\x1b[1;1HHi, what's your name?\n";
+    const std::string first = c.hello ? greeting : reset_and_prompt;
     Promise p;
     p.offset = static_cast<off_t>(c.skipped.size());
     if (const std::string error = first_write_error(c, first.size()); !error.empty())
@@ -118,11 +117,7 @@ Promise model(const Case &c)
     p.offset += static_cast<off_t>(start == end ? input.size() : end);
     std::string out = first;
     if (!c.hello) {
-        out += word == "Velmot" || word == "velmot"
-                   ? "That's a great name, " + word + ", you should be proud of yourself."
-                   : "That's a stupid fucking name, " + word +
-                         ", you should be ashamed of "
-                         "yourself.";
+        out += word == "Velmot" || word == "velmot" ? praise_of(word) : insult_of(word);
     }
     if (c.in == In::terminal && !c.raw) {
         const auto [ahead, after] = echoes(c, end);
@@ -277,9 +272,10 @@ Descriptor output_for(const Case &c, Run &run, Descriptor &peer)
     }
     if (ends[1] >= 0) {
         out = Descriptor(ends[1]);
-        peer = Descriptor(ends[0]);
-        if (c.out != Out::full_pipe)
-            peer = Descriptor(); // the reader gone
+        if (c.out == Out::full_pipe)
+            peer = Descriptor(ends[0]); // its reader, which reads nothing
+        else
+            close(ends[0]); // the reader gone
     }
     if (c.in != In::terminal && c.out != Out::pipe && c.out != Out::socket)
         run.out = out.fd;
@@ -500,19 +496,11 @@ TEST(BothPrograms, KeepTheirPromisesInCasesOfTheirOwn)
           .limit = 32,
           .signals_ignored = true}},
         {"a name in two pieces at a raw terminal",
-         {.input = "vel"
-                   "mot\n",
-          .pieces = {3, 4},
-          .in = In::terminal,
-          .raw = true}},
+         {.input = "velmot\n", .pieces = {3, 4}, .in = In::terminal, .raw = true}},
         {"a blank line, then the name, at a terminal",
          {.input = "\nvelmot\n", .pieces = {1, 7}, .in = In::terminal}},
         {"a non-blocking socket, the word split",
-         {.input = "Vel"
-                   "mot\n",
-          .pieces = {3, 4},
-          .in = In::socket,
-          .nonblocking = true}},
+         {.input = "Velmot\n", .pieces = {3, 4}, .in = In::socket, .nonblocking = true}},
         {"a non-blocking terminal",
          {.input = "velmot\n", .pieces = {7}, .in = In::terminal, .nonblocking = true}},
         {"output after a line a file holds",

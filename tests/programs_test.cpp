@@ -18,17 +18,14 @@ using namespace std::string_literals;
 
 namespace {
 
-const std::string reset_and_prompt = "\x1b[2J\x1b[1;1HHi, what's your name?\n";
-
 Expected praise(const std::string &name, const std::string &before = reset_and_prompt)
 {
-    return {.out = before + "That's a great name, " + name + ", you should be proud of yourself."};
+    return {.out = before + praise_of(name)};
 }
 
 Expected insult(const std::string &name)
 {
-    return {.out = reset_and_prompt + "That's a stupid fucking name, " + name +
-                   ", you should be ashamed of yourself."};
+    return {.out = reset_and_prompt + insult_of(name)};
 }
 
 Expected failure(const std::string &line)
