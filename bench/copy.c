@@ -2,8 +2,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-int main(void)
-{
+int main(void) {
     size_t size = 0, capacity = 4096;
     char *buffer = malloc(capacity);
     ssize_t n;

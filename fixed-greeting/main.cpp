@@ -5,8 +5,7 @@
 #include <iostream>
 #include <string>
 
-int main()
-{
+int main() {
     std::cout.write("Hello World!\n", 13);
 
     if (!std::cout.flush()) {

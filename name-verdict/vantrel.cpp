@@ -20,8 +20,7 @@ static_assert(false, "vantrel relies on libstdc++ with its new string ABI: its f
                      "string extractor appends to the string as it reads");
 #endif
 
-int main()
-try {
+int main() try {
     // Unsynchronised from C stdio, std::cin reads standard input in blocks
     // rather than a byte per call.
     std::ios::sync_with_stdio(false);
