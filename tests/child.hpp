@@ -27,12 +27,10 @@
 
 // What the programs write: vantrel's screen reset and prompt, its answers, hello's line.
 inline const std::string reset_and_prompt = "\x1b[2J\x1b[1;1HHi, what's your name?\n";
-inline std::string praise_of(const std::string &word)
-{
+inline std::string praise_of(const std::string &word) {
     return "That's a great name, " + word + ", you should be proud of yourself.";
 }
-inline std::string insult_of(const std::string &word)
-{
+inline std::string insult_of(const std::string &word) {
     return "That's a stupid fucking name, " + word + ", you should be ashamed of yourself.";
 }
 inline const std::string greeting = "Hello World!\n";
@@ -68,8 +66,7 @@ struct Case {
 };
 
 // The lengths the input comes in.
-inline std::vector<std::size_t> pieces(const Case &c)
-{
+inline std::vector<std::size_t> pieces(const Case &c) {
     return c.pieces.empty() && !c.input.empty() ? std::vector{c.input.size()} : c.pieces;
 }
 
@@ -87,14 +84,12 @@ struct Result : Expected {
 };
 
 // Throws std::system_error with errno's reason and what failed, unless ok.
-inline void check(bool ok, const char *what)
-{
+inline void check(bool ok, const char *what) {
     if (!ok)
         throw std::system_error(errno, std::generic_category(), what);
 }
 
-inline void close_fd(int &fd)
-{
+inline void close_fd(int &fd) {
     if (fd >= 0)
         close(fd);
     fd = -1;
@@ -112,8 +107,7 @@ inline void close_fd(int &fd)
 }();
 
 // The first line of the child's file in /proc, such as "stat", "wchan" or "fdinfo/0".
-inline std::string proc_line(pid_t pid, const std::string &file)
-{
+inline std::string proc_line(pid_t pid, const std::string &file) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
     std::string line;
     std::getline(in, line);
@@ -121,8 +115,7 @@ inline std::string proc_line(pid_t pid, const std::string &file)
 }
 
 // The child's state as /proc/PID/stat gives it after its name: R running, S sleeping, Z ended...
-inline char state(pid_t pid)
-{
+inline char state(pid_t pid) {
     const std::string fields = proc_line(pid, "stat");
     const std::size_t name_end = fields.rfind(") ");
     return name_end == std::string::npos ? '?' : fields.at(name_end + 2);
@@ -130,8 +123,7 @@ inline char state(pid_t pid)
 
 // Appends what one read of fd gives to text; false at the end of file. A pseudo-terminal whose
 // other side is closed reports EIO, which counts as the end too.
-inline bool read_into(int fd, std::string &text)
-{
+inline bool read_into(int fd, std::string &text) {
     char buffer[65536];
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EIO)
@@ -142,8 +134,7 @@ inline bool read_into(int fd, std::string &text)
 }
 
 // What a child leaves on a descriptor it shares: the file status flags and a terminal's modes.
-inline std::string settings(int fd)
-{
+inline std::string settings(int fd) {
     std::string flags = std::to_string(fcntl(fd, F_GETFL));
     termios mode{};
     if (tcgetattr(fd, &mode) == 0) {
@@ -158,8 +149,7 @@ inline std::string settings(int fd)
 // sent, the next step: what is done once it waits, a piece of input, the end of input.
 class Session {
   public:
-    Session(const Case &c, const Expected &expected) : c_(c), pieces_(pieces(c))
-    {
+    Session(const Case &c, const Expected &expected) : c_(c), pieces_(pieces(c)) {
         check(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, err_) == 0, "socketpair");
         const int fds[3] = {child_input(), child_output(), err_[1]};
         for (int i = 0; i < 2; ++i) {
@@ -176,8 +166,7 @@ class Session {
     }
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
-    ~Session()
-    {
+    ~Session() {
         for (int *fd : {&in_[0], &in_[1], &out_[0], &err_[0], &terminal_[0], &terminal_[1]})
             close_fd(*fd);
         for (int &fd : owned_)
@@ -185,8 +174,7 @@ class Session {
     }
 
     // Talks to the child until it ends, or until it makes no progress for `patience`.
-    Result finish()
-    {
+    Result finish() {
         auto progress = observe();
         auto last_progress = std::chrono::steady_clock::now();
         while (!reaped()) {
@@ -213,15 +201,13 @@ class Session {
     }
 
   private:
-    int own(int fd)
-    {
+    int own(int fd) {
         check(fd >= 0, "descriptor");
         return owned_.emplace_back(fd);
     }
 
     // A file holding the bytes, and as many NUL bytes after them.
-    int file_holding(const std::string &bytes, off_t zeros)
-    {
+    int file_holding(const std::string &bytes, off_t zeros) {
         const int file = own(memfd_create("case", MFD_CLOEXEC));
         check(write(file, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
                   ftruncate(file, static_cast<off_t>(bytes.size()) + zeros) == 0,
@@ -230,8 +216,7 @@ class Session {
     }
 
     // A pipe, a pair of sockets or a FIFO: the child's end first, then the test's.
-    static void open_channel(int (&ends)[2], bool socket, bool fifo, int flags)
-    {
+    static void open_channel(int (&ends)[2], bool socket, bool fifo, int flags) {
         if (socket)
             return check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | flags, 0, ends) == 0,
                          "socketpair");
@@ -249,8 +234,7 @@ class Session {
     }
 
     // The child's standard input as the case has it, or -1 for none.
-    int child_input()
-    {
+    int child_input() {
         const int flags = c_.nonblocking ? O_NONBLOCK : 0;
         const char *device = c_.in == In::directory ? "/" : "/dev/null";
         int ends[2] = {-1, -1};
@@ -284,8 +268,7 @@ class Session {
     }
 
     // The child's standard output as the case has it, or -1 for none.
-    int child_output()
-    {
+    int child_output() {
         int ends[2] = {-1, -1};
         switch (c_.in == In::terminal ? Out::closed : c_.out) {
         case Out::pipe:
@@ -325,8 +308,7 @@ class Session {
 
     // A pseudo-terminal whose device the child gets. The test keeps the device open, to see what
     // the child has yet to read and the settings it leaves, until the child has ended.
-    int open_terminal(int flags)
-    {
+    int open_terminal(int flags) {
         terminal_[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         check(terminal_[0] >= 0 && grantpt(terminal_[0]) == 0 && unlockpt(terminal_[0]) == 0,
               "posix_openpt");
@@ -344,8 +326,7 @@ class Session {
 
     // Types text ahead, and waits until the terminal holds it all for reading. The terminal takes
     // typing in its own time: by then it has also echoed it, ahead of anything the program writes.
-    void type_ahead(std::size_t size)
-    {
+    void type_ahead(std::size_t size) {
         check(write(in_[1], c_.input.data(), size) == static_cast<ssize_t>(size), "write");
         sent_ = size;
         const auto start = std::chrono::steady_clock::now();
@@ -362,8 +343,7 @@ class Session {
     // Starts the program on the descriptors 0 to 2 given (-1: closed), as a user's shell would:
     // through the case's wrappers, and through the emulator that runs the target's code here when
     // the tests were built for another CPU (EMULATOR: its words as string literals).
-    [[nodiscard]] pid_t spawn(const int (&fds)[3]) const
-    {
+    [[nodiscard]] pid_t spawn(const int (&fds)[3]) const {
         std::vector<std::string> words = c_.wrapper;
         if (c_.out == Out::limited)
             words.insert(words.end(), {"prlimit", "--fsize=" + std::to_string(c_.limit)});
@@ -410,8 +390,7 @@ class Session {
     }
 
     // The next step, once the first line is out and the child waits with nothing left unread.
-    void step()
-    {
+    void step() {
         // Once the child has ended, the terminal is left to close as the child closed it.
         if (terminal_[1] >= 0 && state(pid_) == 'Z') {
             left_as_found();
@@ -446,8 +425,7 @@ class Session {
     }
 
     // Writes what the child takes of the pending input, and reads what it writes.
-    void exchange()
-    {
+    void exchange() {
         pollfd watch[3] = {{pending_.empty() ? -1 : in_[1], POLLOUT, 0},
                            {out_[0], POLLIN, 0},
                            {err_[0], POLLIN, 0}};
@@ -468,8 +446,7 @@ class Session {
     }
 
     // The bytes the child has read, from any descriptor.
-    [[nodiscard]] long long bytes_read() const
-    {
+    [[nodiscard]] long long bytes_read() const {
         std::ifstream io("/proc/" + std::to_string(pid_) + "/io");
         std::string field;
         long long bytes = 0;
@@ -479,8 +456,7 @@ class Session {
 
     // What the test sees of the child's progress: output, input taken from a pipe or a file
     // (its offset), streams closed, and memory filled, as a long word is copied to grow.
-    [[nodiscard]] std::string observe() const
-    {
+    [[nodiscard]] std::string observe() const {
         return std::to_string(result_.out.size() + result_.err.size()) + ' ' +
                std::to_string(pending_.size()) + ' ' + std::to_string(unread_) + ' ' +
                std::to_string(out_[0] + err_[0]) + ' ' + proc_line(pid_, "fdinfo/0") + ' ' +
@@ -488,8 +464,7 @@ class Session {
     }
 
     // Whether the child has ended, once it has closed its output, and how.
-    bool reaped()
-    {
+    bool reaped() {
         int status = 0;
         if (out_[0] >= 0 || err_[0] >= 0 || waitpid(pid_, &status, wait_options_) == 0)
             return false;
@@ -499,8 +474,7 @@ class Session {
     }
 
     // Fails the test with what the child is doing, such as waiting in a read, and kills it.
-    void give_up()
-    {
+    void give_up() {
         const std::string waiting_in = proc_line(pid_, "wchan");
         ADD_FAILURE() << proc_line(pid_, "comm") << " (pid " << pid_ << ") made no progress for "
                       << patience.count() << " s: state " << state(pid_)
@@ -515,8 +489,7 @@ class Session {
 
     // Checks, once the child has ended, that the descriptors it shares with the test have the
     // settings they had.
-    void left_as_found()
-    {
+    void left_as_found() {
         for (int i = 0; i < 2 && !checked_settings_; ++i) {
             EXPECT_TRUE(shared_[i] < 0 || settings(shared_[i]) == before_[i])
                 << "the child changed the settings of its descriptor " << i;
@@ -549,16 +522,12 @@ class Session {
     Result result_;
 };
 
-inline Result run(const Case &c, const Expected &expected)
-{
-    return Session(c, expected).finish();
-}
+inline Result run(const Case &c, const Expected &expected) { return Session(c, expected).finish(); }
 
 // Whether what came is what was expected; if not, both, escaped, from a little before the
 // first byte that differs.
 inline testing::AssertionResult same(const char * /*came*/, const char * /*expected*/,
-                                     const std::string &came, const std::string &expected)
-{
+                                     const std::string &came, const std::string &expected) {
     if (came == expected)
         return testing::AssertionSuccess();
     const auto first = static_cast<std::size_t>(
@@ -575,8 +544,7 @@ inline testing::AssertionResult same(const char * /*came*/, const char * /*expec
 }
 
 // Checks the output, standard error, ending and input file's offset against expected.
-inline void expect(const Result &result, const Expected &expected)
-{
+inline void expect(const Result &result, const Expected &expected) {
     EXPECT_PRED_FORMAT2(same, result.out, expected.out) << "in standard output";
     EXPECT_PRED_FORMAT2(same, result.err, expected.err) << "in standard error";
     EXPECT_EQ(result.err_writes, expected.err.empty() ? 0 : 1);
@@ -589,8 +557,7 @@ inline void expect(const Result &result, const Expected &expected)
 
 // Whether a signal ignored stays ignored through a wrapper's exec of the program, as an emulator
 // of the whole system may forget: a shell started so under a file size limit shows it.
-inline bool ignored_signals_kept()
-{
+inline bool ignored_signals_kept() {
     static const bool kept = [] {
         std::signal(SIGXFSZ, SIG_IGN);
         FILE *shell = popen("prlimit --fsize=5 sh -c 'kill -s XFSZ $$ && echo kept'", "r");

@@ -28,8 +28,7 @@ namespace {
 constexpr std::string_view whitespace = " \t\n\v\f\r";
 
 // What a canonical terminal shows of text written to it or typed: each line feed as CR LF.
-std::string shown(const std::string &text)
-{
+std::string shown(const std::string &text) {
     std::string screen;
     for (const char byte : text)
         screen += byte == '\n' ? "\r\n" : std::string(1, byte);
@@ -37,8 +36,7 @@ std::string shown(const std::string &text)
 }
 
 // Why the first write fails, if it does: vantrel's prompt, or hello's line.
-std::string first_write_error(const Case &c, std::size_t size)
-{
+std::string first_write_error(const Case &c, std::size_t size) {
     switch (c.in == In::terminal ? Out::pipe : c.out) {
     case Out::full:
         return "No space left on device";
@@ -58,8 +56,7 @@ std::string first_write_error(const Case &c, std::size_t size)
 
 // The program fails with the reason, having written out. A write that fails to a pipe or socket
 // no one reads, or past a file's size limit, raises a signal, which ends it unless ignored.
-Expected failed(const Case &c, Expected p, const std::string &reason, const std::string &out)
-{
+Expected failed(const Case &c, Expected p, const std::string &reason, const std::string &out) {
     p.out = c.held + out;
     const bool signalled = c.out == Out::gone || c.out == Out::gone_socket || c.out == Out::limited;
     if (reason.rfind("write", 0) == 0 && signalled && !c.signals_ignored) {
@@ -73,8 +70,7 @@ Expected failed(const Case &c, Expected p, const std::string &reason, const std:
 
 // At a canonical terminal, the echo of what was typed ahead, and of what was typed after the
 // prompt: the pieces the program waited for, up to the one with the byte at `end`.
-std::pair<std::string, std::string> echoes(const Case &c, std::size_t end)
-{
+std::pair<std::string, std::string> echoes(const Case &c, std::size_t end) {
     std::string ahead;
     std::string after;
     const std::vector<std::size_t> sizes = pieces(c);
@@ -84,8 +80,7 @@ std::pair<std::string, std::string> echoes(const Case &c, std::size_t end)
 }
 
 // What the program must do with the case: the model.
-Expected model(const Case &c)
-{
+Expected model(const Case &c) {
     const std::string first = c.hello ? greeting : reset_and_prompt;
     Expected p;
     p.offset = c.in == In::file ? static_cast<off_t>(c.skipped.size()) : -1;
@@ -120,8 +115,7 @@ Expected model(const Case &c)
 }
 
 // A byte string as printf(1) takes it in single quotes: what is not printable in octal.
-std::string quoted(const std::string &bytes)
-{
+std::string quoted(const std::string &bytes) {
     std::string text = "'";
     for (const char byte : bytes) {
         const auto code = static_cast<unsigned char>(byte);
@@ -138,8 +132,7 @@ std::string quoted(const std::string &bytes)
 }
 
 // The case as a shell line where one can show it, and the rest in words.
-std::string described(const Case &c)
-{
+std::string described(const Case &c) {
     static const char *const ins[] = {"a pipe",      "a socket",           "a FIFO", "a file",
                                       "a terminal",  "/dev/null",          "closed", "write-only",
                                       "a directory", "a socket then reset"};
@@ -185,8 +178,7 @@ std::string described(const Case &c)
 
 // Whether signals ignored reach the program: an emulator of the whole system forgets them in a
 // wrapper's exec, as for a size limit or an environment.
-bool kept(const Case &c)
-{
+bool kept(const Case &c) {
     return (c.out != Out::limited && c.env.empty() && c.wrapper.empty()) || ignored_signals_kept();
 }
 
@@ -198,8 +190,7 @@ struct Row {
 };
 
 // Runs each row and checks it, and stops at the first that fails.
-void check_rows(const std::vector<Row> &rows)
-{
+void check_rows(const std::vector<Row> &rows) {
     for (const auto &[what, c, given] : rows) {
         if (c.signals_ignored && !kept(c))
             continue; // a signal ignored is forgotten on the way to the program
@@ -211,13 +202,11 @@ void check_rows(const std::vector<Row> &rows)
     }
 }
 
-Expected failure(const std::string &line)
-{
+Expected failure(const std::string &line) {
     return {.out = reset_and_prompt, .err = "vantrel: " + line + "\n", .status = 1};
 }
 
-TEST(Vantrel, AnswersEachInputWithTheExactDialogue)
-{
+TEST(Vantrel, AnswersEachInputWithTheExactDialogue) {
     const std::string long_word(3 << 20, 'x');
     const std::string spaces(9000, ' ');
     check_rows({
@@ -323,8 +312,7 @@ TEST(Vantrel, AnswersEachInputWithTheExactDialogue)
     });
 }
 
-TEST(BothPrograms, KeepTheirPromisesInCasesOfTheirOwn)
-{
+TEST(BothPrograms, KeepTheirPromisesInCasesOfTheirOwn) {
     std::vector<Row> rows = {
         {"hello with a name waiting in a file",
          {.hello = true, .input = "velmot\nrest\n", .in = In::file}},
@@ -333,28 +321,16 @@ TEST(BothPrograms, KeepTheirPromisesInCasesOfTheirOwn)
     // Output that fails, for both programs: the reason on standard error, or the signal that ends
     // them, unless ignored. Part of a write goes out to a file before its size limit. The prompt
     // cannot be written, so vantrel must not wait for a name.
-    const struct {
-        const char *what;
-        Out out;
-        bool ignored = false;
-        std::size_t limit = 0;
-    } outputs[] = {{"a full disk", Out::full},
-                   {"no output", Out::closed},
-                   {"the reader gone", Out::gone},
-                   {"the reader gone, SIGPIPE ignored", Out::gone, true},
-                   {"a socket no one reads", Out::gone_socket},
-                   {"a socket no one reads, SIGPIPE ignored", Out::gone_socket, true},
-                   {"a full pipe", Out::full_pipe},
-                   {"a file size limit", Out::limited, false, 5},
-                   {"a file size limit, SIGXFSZ ignored", Out::limited, true, 5}};
     for (const bool hello : {false, true}) {
-        for (const auto &[what, out, ignored, limit] : outputs) {
-            rows.push_back({what,
-                            {.hello = hello,
-                             .left_open = true,
-                             .out = out,
-                             .limit = limit,
-                             .signals_ignored = ignored}});
+        for (const Out out :
+             {Out::full, Out::closed, Out::gone, Out::gone_socket, Out::full_pipe, Out::limited}) {
+            for (const bool ignored : {false, true})
+                rows.push_back({"output that fails",
+                                {.hello = hello,
+                                 .left_open = true,
+                                 .out = out,
+                                 .limit = 5,
+                                 .signals_ignored = ignored}});
         }
         // Arguments change nothing.
         for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
@@ -370,8 +346,7 @@ TEST(BothPrograms, KeepTheirPromisesInCasesOfTheirOwn)
     check_rows(rows);
 }
 
-TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
-{
+TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName) {
 #ifdef ADDRESS_SANITIZER
     GTEST_SKIP() << "AddressSanitizer cannot run in a capped address space";
 #endif
@@ -395,8 +370,7 @@ TEST(Vantrel, StopsWhenMemoryRunsOutReadingTheName)
     check_rows({{"a short name", {.input = "velmot\n", .wrapper = cap}}});
 }
 
-TEST(Vantrel, RefusesAWordLongerThanTheStringCanHold)
-{
+TEST(Vantrel, RefusesAWordLongerThanTheStringCanHold) {
     std::ifstream program(VANTREL, std::ios::binary);
     Elf32_Ehdr header{};
     ASSERT_TRUE(program.read(reinterpret_cast<char *>(&header), sizeof header));
@@ -422,23 +396,17 @@ class Draw {
   public:
     explicit Draw(std::uint64_t seed) : random_(seed) {}
 
-    std::size_t below(std::size_t n)
-    {
+    std::size_t below(std::size_t n) {
         return n == 0 ? 0 : static_cast<std::size_t>(random_() % n);
     }
-    bool one_in(std::size_t n)
-    {
-        return below(n) == 0;
-    }
-    template <typename T> T one_of(std::initializer_list<T> values)
-    {
+    bool one_in(std::size_t n) { return below(n) == 0; }
+    template <typename T> T one_of(std::initializer_list<T> values) {
         return values.begin()[below(values.size())];
     }
 
     // Lengths weighted at and around powers of two and the sizes of the stream's buffer and of
     // a pipe's.
-    std::size_t length(std::size_t most)
-    {
+    std::size_t length(std::size_t most) {
         const std::size_t sizes[] = {below(3), below(20), (std::size_t{1} << below(17)) - 1,
                                      one_of<std::size_t>({8191, 8192, 16383, 65536})};
         // Each draw a statement of its own: the order of the operands of + is the compiler's.
@@ -447,8 +415,7 @@ class Draw {
     }
 
     // Bytes from the alphabet, or any byte but whitespace if it is empty.
-    std::string bytes(std::size_t n, std::string_view alphabet)
-    {
+    std::string bytes(std::size_t n, std::string_view alphabet) {
         std::string text;
         while (text.size() < n) {
             const auto byte =
@@ -459,8 +426,7 @@ class Draw {
         return text;
     }
 
-    Case next()
-    {
+    Case next() {
         Case c;
         c.hello = one_in(5);
         c.in = one_of({In::pipe, In::pipe, In::socket, In::fifo, In::file, In::file, In::terminal,
@@ -492,8 +458,7 @@ class Draw {
     // Whitespace, a word (the name, a near miss of it, or any bytes), and maybe more. A
     // canonical terminal edits lines of at most 4095 bytes and takes control bytes as commands:
     // it is typed printable text, whole lines. A raw one has no end of input: the word ends.
-    void draw_input(Case &c)
-    {
+    void draw_input(Case &c) {
         const bool canonical = c.in == In::terminal && !c.raw;
         const std::string spaces(canonical ? " \t\n" : whitespace);
         std::string letters;
@@ -523,8 +488,7 @@ class Draw {
     // Pieces at drawn points or, at a canonical terminal, after drawn lines. At a terminal,
     // nothing is typed after the line that ends the word, whose echo could come after the
     // answer; hello reads nothing, and is at most typed ahead to.
-    void draw_pieces(Case &c)
-    {
+    void draw_pieces(Case &c) {
         const bool canonical = c.in == In::terminal && !c.raw;
         std::vector<std::size_t> ends = {c.input.size()};
         for (std::size_t i = below(4); i > 0 && !c.input.empty(); --i) {
@@ -553,8 +517,7 @@ class Draw {
         c.typed_ahead = c.typed_ahead && !c.pieces.empty();
     }
 
-    void draw_output(Case &c)
-    {
+    void draw_output(Case &c) {
         c.out = one_of({Out::pipe, Out::pipe, Out::socket, Out::file, Out::append, Out::full,
                         Out::limited, Out::limited, Out::gone, Out::gone_socket, Out::closed,
                         Out::full_pipe});
@@ -570,14 +533,12 @@ class Draw {
     std::mt19937_64 random_;
 };
 
-std::uint64_t number(const char *variable, std::uint64_t otherwise)
-{
+std::uint64_t number(const char *variable, std::uint64_t otherwise) {
     const char *value = std::getenv(variable);
     return value != nullptr ? std::strtoull(value, nullptr, 10) : otherwise;
 }
 
-TEST(BothPrograms, KeepTheirPromisesInDrawnCases)
-{
+TEST(BothPrograms, KeepTheirPromisesInDrawnCases) {
 #ifdef EMULATOR
     const std::uint64_t cases = number("VANTREL_CASES", 40);
 #else
