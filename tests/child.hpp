@@ -548,11 +548,10 @@ inline void expect(const Result &result, const Expected &expected) {
     EXPECT_PRED_FORMAT2(same, result.out, expected.out) << "in standard output";
     EXPECT_PRED_FORMAT2(same, result.err, expected.err) << "in standard error";
     EXPECT_EQ(result.err_writes, expected.err.empty() ? 0 : 1);
-    EXPECT_EQ(result.status, expected.signal != 0 ? -1 : expected.status);
-    EXPECT_EQ(result.signal, expected.signal);
-    if (expected.offset >= 0) {
-        EXPECT_EQ(result.offset, expected.offset) << "the offset of the input file";
-    }
+    EXPECT_EQ(std::pair(result.status, result.signal),
+              std::pair(expected.signal != 0 ? -1 : expected.status, expected.signal))
+        << "the exit status and the signal that ended the child";
+    EXPECT_EQ(result.offset, expected.offset) << "the offset of the input file";
 }
 
 // Whether a signal ignored stays ignored through a wrapper's exec of the program, as an emulator
