@@ -96,8 +96,12 @@ inline void close_fd(int &fd) {
 }
 
 // The test's own descriptors 0 to 2 are kept open: a descriptor that a test opened there would be
-// replaced by the child's file actions before the child got it.
-[[maybe_unused]] inline const bool standard_descriptors_taken = [] {
+// replaced by the child's file actions before the child got it. The test ignores SIGPIPE and
+// SIGXFSZ, to outlive children that leave their input unread and to write past a limit; each
+// child gets their default actions unless its case ignores them.
+[[maybe_unused]] inline const bool test_process_prepared = [] {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     int fd = 0;
     while ((fd = open("/dev/null", O_RDWR | O_CLOEXEC)) >= 0 && fd <= 2) {
     }
@@ -270,7 +274,9 @@ class Session {
     // The child's standard output as the case has it, or -1 for none.
     int child_output() {
         int ends[2] = {-1, -1};
-        switch (c_.in == In::terminal ? Out::closed : c_.out) {
+        if (c_.in == In::terminal)
+            return terminal_[1];
+        switch (c_.out) {
         case Out::pipe:
         case Out::socket:
             open_channel(out_, c_.out == Out::socket, false, 0);
@@ -303,7 +309,7 @@ class Session {
         case Out::closed:
             break;
         }
-        return c_.in == In::terminal ? terminal_[1] : -1;
+        return -1;
     }
 
     // A pseudo-terminal whose device the child gets. The test keeps the device open, to see what
@@ -366,10 +372,6 @@ class Session {
             else
                 posix_spawn_file_actions_adddup2(&actions, fds[fd], fd);
         }
-        // The test ignores SIGPIPE and SIGXFSZ, to outlive children that leave their input
-        // unread and to write past a limit; the child gets their default actions unless set.
-        std::signal(SIGPIPE, SIG_IGN);
-        std::signal(SIGXFSZ, SIG_IGN);
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
         sigset_t defaults;
@@ -558,7 +560,6 @@ inline void expect(const Result &result, const Expected &expected) {
 // of the whole system may forget: a shell started so under a file size limit shows it.
 inline bool ignored_signals_kept() {
     static const bool kept = [] {
-        std::signal(SIGXFSZ, SIG_IGN);
         FILE *shell = popen("prlimit --fsize=5 sh -c 'kill -s XFSZ $$ && echo kept'", "r");
         char line[8] = {};
         const bool said = shell != nullptr && fgets(line, sizeof line, shell) != nullptr;
